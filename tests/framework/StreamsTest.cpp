@@ -1,0 +1,58 @@
+#include "framework/Exceptions.h"
+#include "framework/TFileStream.h"
+#include "framework/TMemoryStream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+TEST(TMemoryStream, ReadsWhatWasWrittenAndReportsShortReads) {
+    TMemoryStream S;
+    S.WriteBuffer("hello", 5);
+    EXPECT_EQ(S.Size(), 5);
+    S.SetPosition(1);
+    char Buf[8] = {};
+    EXPECT_EQ(S.Read(Buf, 8), 4);
+    EXPECT_EQ(std::string(Buf, 4), "ello");
+    EXPECT_EQ(S.Read(Buf, 8), 0);
+    S.SetPosition(3);
+    EXPECT_THROW(S.ReadBuffer(Buf, 3), EStreamReadError);
+    S.SetPosition(5);
+    S.WriteBuffer("!", 1);
+    EXPECT_EQ(S.DataString(), "hello!");
+}
+
+TEST(TFileStream, CreateOpenAndTheirErrors) {
+    char Dir[] = "/tmp/vindral-fs-XXXXXX";
+    ASSERT_NE(mkdtemp(Dir), nullptr);
+    std::string Path = std::string(Dir) + "/f.bin";
+    {
+        TFileStream Out(Path, TFileMode::Create);
+        Out.WriteBuffer("abc\0def", 7);
+        EXPECT_EQ(Out.Size(), 7);
+    }
+    {
+        TFileStream In(Path, TFileMode::OpenRead);
+        char Buf[16];
+        EXPECT_EQ(In.Read(Buf, 16), 7);
+        EXPECT_EQ(std::string(Buf, 7), std::string("abc\0def", 7));
+        EXPECT_EQ(In.Position(), 7);
+    }
+    {
+        TFileStream W(Path, TFileMode::OpenWrite);
+        EXPECT_EQ(W.Position(), 0);
+        W.WriteBuffer("X", 1);
+    }
+    {
+        TFileStream In(Path, TFileMode::OpenRead);
+        char C = 0;
+        In.ReadBuffer(&C, 1);
+        EXPECT_EQ(C, 'X');
+    }
+    EXPECT_THROW(TFileStream(std::string(Dir) + "/missing", TFileMode::OpenRead), EFileOpenError);
+    EXPECT_THROW(TFileStream(std::string(Dir) + "/no/such/dir", TFileMode::Create), EFileCreateError);
+    std::remove(Path.c_str());
+    rmdir(Dir);
+}
