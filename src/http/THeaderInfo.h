@@ -1,0 +1,13 @@
+#pragma once
+// Optional request header values; a line is sent only when its value is not empty.
+#include <string>
+
+class THeaderInfo {
+public:
+    std::string LocalMailAddress; // "From"
+    std::string LocalProgram;     // "User-Agent"
+    std::string Cookie;           // "Cookie"; also taken over from a redirect that set one
+    std::string Referer;          // "Referer"
+    std::string UserId;           // with Password: "Authorization", when both are set
+    std::string Password;
+};

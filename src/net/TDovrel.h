@@ -1,0 +1,146 @@
+#pragma once
+// One TCP connection with blocking operations that keep the calling thread's message queue serviced
+// while they wait: name look-up, connect with time-out, status and error reporting, line and stream
+// transfers, listening and accepting.
+#include "framework/Events.h"
+#include "framework/TComponent.h"
+#include "framework/TStringList.h"
+#include "net/SocketErrors.h"
+#include "net/TThreadTimer.h"
+#include "platform/Sockets.h"
+#include "platform/Windows.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+
+class TStream;
+class TFileStream;
+
+using TOnHostResolved = std::function<void(TComponent* Sender)>;
+using TOnStatus = std::function<void(TComponent* Sender, const std::string& Status)>;
+using TOnErrorEvent = std::function<void(TComponent* Sender, uint16_t Errno, const std::string& Errmsg)>;
+
+// A window message as the notification handler sees it.
+struct TMessage {
+    platform::UINT Msg = 0;
+    platform::WPARAM WParam = 0;
+    platform::LPARAM LParam = 0;
+    platform::LRESULT Result = 0;
+};
+
+constexpr platform::UINT SocketNotifyMessage = platform::WM_USER + 101; // 1125
+constexpr platform::UINT LookupDoneMessage = platform::WM_USER + 102;   // 1126
+constexpr uint16_t NoSocket = 65535;
+constexpr int IoBufferSize = 65536;
+
+class TDovrel : public TComponent {
+public:
+    explicit TDovrel(TComponent* AOwner);
+    ~TDovrel() override;
+
+    // Connection.
+    void InitWinsock();
+    void ResolveRemoteHost();
+    virtual uint16_t Accept();
+    virtual void Connect();
+    virtual void Disconnect();
+    void CertifyConnect();
+    void Cancel();
+    virtual void Abort();
+    void RequestCloseSocket();
+    void Close(uint16_t Socket);
+
+    // Status and errors.
+    void StatusMessage(uint8_t Level, const std::string& Text);
+    void ErrorManager(uint16_t Expected, std::string& Text);
+    void SetWSAError(uint16_t Errno, std::string Text);
+    std::string SocketErrorStr(uint16_t Errno);
+    int32_t GetLastErrorNo();
+    void SetLastErrorNo(int32_t Value);
+    std::string GetRemoteIP();
+
+    // Transfers. Texts are sent whole, zero bytes included, whatever their length.
+    void SendBuffer(const char* Data, size_t Length);
+    void Write(const std::string& Text);
+    void Writeln(const std::string& Text);
+    std::string Read(uint16_t Count);
+    std::string ReadLn();
+    virtual std::string Transaction(const std::string& Text);
+    void SendFile(const std::string& FileName);
+    void SendStream(TStream& Stream);
+    void AppendFile(const std::string& FileName);
+    void CaptureFile(const std::string& FileName);
+    void CaptureStream(TStream& Stream, int32_t Size);
+    void CaptureString(std::string& Text, int32_t Size);
+    // Receive exactly Count bytes, never more, into a created (emptied) file / appended to Text; a peer
+    // that closes first raises ESockError. Time-out and abort as CaptureFile / CaptureString.
+    void CaptureFileCount(const std::string& FileName, int64_t Count);
+    void CaptureStringCount(std::string& Text, int64_t Count);
+    void FilterHeader(TFileStream& Stream);
+    bool DataAvailable();
+    void ClearInput();
+
+    // Listening.
+    void Listen(bool Waiting);
+    std::string GetLocalIP();
+    std::string GetLocalAddress();
+    std::string GetPortString();
+
+    // Notifications and time-out.
+    void Wndproc(TMessage& Message);
+    void TimerOn();
+    void TimerOff();
+    void TimerFired(TComponent* Sender);
+
+    // State, in declaration order.
+    std::array<char, IoBufferSize> IoBuffer{};
+    TNotifyEvent OnDataReady;
+    TNotifyEvent OnAcceptReady;
+    TNotifyEvent OnConnect;
+    TNotifyEvent OnDisconnect;
+    TOnErrorEvent OnError;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    THandlerEvent OnConnectRequired;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    std::unique_ptr<TStringList> WinsockInfo;
+    int32_t SentCount = 0;
+    // Flags that a notification (possibly dispatched on another thread) sets and a wait polls.
+    std::atomic<bool> CancelRequested{false};
+    std::atomic<bool> ShuttingDown{false};
+    int32_t LastErrorNo = 0;
+    int32_t TimeOut = 0;
+    int32_t ReportLevel = 0;
+    std::string StatusText;
+    std::string Proxy;
+    int32_t ProxyPort = 0;
+    TThreadTimer* TimeoutTimer = nullptr; // owned as a component
+    std::atomic<bool> LastEventOk{true};
+    std::atomic<bool> TimedOut{false};
+    int32_t Port = 0;
+    int32_t TransferTotal = 0;
+    int32_t ReceivedCount = 0;
+    TNotifyEvent OnPacketRecvd;
+    TNotifyEvent OnPacketSent;
+    std::atomic<bool> WaitDone{false};
+    platform::WSADATA WinsockData{};
+    sockaddr_in RemoteAddress{};
+    std::string Host;
+    std::unique_ptr<char[]> HostEntryBuffer;
+    std::string ReplyText;
+    int16_t ReplyCode = 0;
+    std::atomic<uint16_t> SocketHandle{NoSocket};
+    platform::HWND WindowHandle = 0;
+    std::atomic<bool> IsConnected{false};
+
+    // Live components that started the socket library (serve threads destroy components too).
+    static std::atomic<int> WinsockUsers;
+};
+
+// Creates a hidden "TrelkWindowClass" window bound to Owner; 0 when it cannot be made.
+platform::HWND SocketAllocateHWnd(TDovrel* Owner);
