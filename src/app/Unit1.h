@@ -1,0 +1,114 @@
+#pragma once
+// The main window's logic: the settings file, the preparation of the proxy list, the run loop with its
+// result marks and the visit of one proxy. It works only through the control interfaces of Controls.h,
+// so the Qt window, the headless runner and the tests drive the same code.
+#include "app/Controls.h"
+#include "framework/Events.h"
+#include "framework/TComponent.h"
+#include "http/TVexHTTP.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The controls the logic reads and writes; the window owns them and outlives the form. The purely
+// visual ones (Panel1, Label1, Label3, Label6, Button1) stay with the window.
+struct TForm1Controls {
+    TMemo* Memo1 = nullptr;           // proxy list
+    TMemo* Memo2 = nullptr;           // target list
+    TEdit* Edit1 = nullptr;           // From: sent as the Referer
+    TEdit* Edit2 = nullptr;           // Max
+    TStatusBar* StatusBar1 = nullptr; // status line
+};
+
+// The mark a run wrote on a proxy line; None when the line was left as it was (a stop).
+enum class TProxyMark { None, Success, Fallback, Failure };
+
+// What one visit of a run came to, reported as soon as the line is rewritten.
+struct TVisitResult {
+    int Index = 0;    // 0-based line of Memo1
+    int Count = 0;    // line count of Memo1 at that moment
+    std::string Line; // the line as it now stands (unchanged when Mark is None)
+    TProxyMark Mark = TProxyMark::None;
+    int64_t Milliseconds = 0; // time VisitProxy took
+    std::string Failure;      // LastVisitError; empty after a success
+};
+
+// What the window should do with a close request.
+enum class TCloseAction {
+    Close, // settings saved; close now
+    Later  // a run is under way and has been asked to stop; OnDeferredClose fires when it has unwound
+};
+
+class TForm1 : public TComponent {
+public:
+    using TPauseHook = std::function<void(int Milliseconds)>;
+    using TVisitResultEvent = std::function<void(TForm1* Sender, const TVisitResult& Result)>;
+
+    // The controls are borrowed; VexHTTP1 is created here, owned as a component.
+    TForm1(TComponent* AOwner, const TForm1Controls& Controls);
+    ~TForm1() override;
+
+    // Event handlers, called by the window.
+    void FormCreate(TComponent* Sender);
+    // Clears both lists and loads the settings file into the lists and fields.
+    void FormShow(TComponent* Sender);
+    // Idle: saves the settings and answers Close. During a run: asks the run to stop (as RequestStop)
+    // and answers Later; the window keeps itself open, and once the run has unwound and saved the
+    // settings, OnDeferredClose fires (from inside the Button1Click that is ending). The window then
+    // closes for good; calling FormClose again at that point is harmless (it saves the same state).
+    TCloseAction FormClose(TComponent* Sender);
+    // The whole run: Max check, shuffle, promotion, de-duplication, then the visits. Ignored while a run
+    // is under way (the socket layer services the window during a visit, so Start can be pressed).
+    void Button1Click(TComponent* Sender);
+
+    // Writes the settings file atomically; 1 when written, 0 when the old file was left as it was.
+    virtual int SaveSettings();
+    // Fetches every target URL through the proxy; 1 when all came back, 0 at the first failure.
+    virtual int VisitProxy(const std::string& ProxyHost, int32_t ProxyPort);
+
+    // True from the start of Button1Click's run until it has returned.
+    bool Running() const { return FRunning; }
+    // Ends the run after the line being visited: the request in progress is aborted, that line keeps
+    // its text (a stop is no failure of the proxy), no pause follows, the settings are saved. Does
+    // nothing when no run is under way. Call it on the thread that runs the form (from a handler the
+    // socket layer's pump dispatches, or from the pause hook).
+    void RequestStop();
+    bool StopRequested() const { return FStopRequested; }
+
+    // The settings file; by default "qelto.ini" in platform::ExecutableDirectory(). The scratch file
+    // "temp.html" lies in the same folder.
+    std::string SettingsFile() const;
+    void SetSettingsFile(const std::string& FileName);
+    // Folder with its trailing "/".
+    void SetSettingsFolder(const std::string& Folder);
+    std::string ScratchFile() const;
+
+    // Components and controls, in the window's order.
+    TMemo* Memo1;
+    TVexHTTP* VexHTTP1; // owned as a component
+    TEdit* Edit2;
+    TStatusBar* StatusBar1;
+    TMemo* Memo2;
+    TEdit* Edit1;
+
+    // Runs the pause between two proxies; platform::Sleep by default. The window's hook repaints while
+    // it waits but takes no input. The length is drawn from the random generator whatever the hook does.
+    TPauseHook PauseHook;
+    // Fired after each visited line has been rewritten (also for a stopped visit, with Mark None).
+    TVisitResultEvent OnVisitResult;
+    // Fired at the end of a run that a FormClose asked to stop; see FormClose.
+    TNotifyEvent OnDeferredClose;
+    // The message of the exception that ended the latest failed visit; empty after a success.
+    std::string LastVisitError;
+
+private:
+    void PrepareProxyList();
+    void RunLoop();
+    void EndRun();
+
+    std::string FSettingsFile; // empty: the default, resolved at first use
+    bool FRunning = false;
+    bool FStopRequested = false;
+    bool FCloseRequested = false;
+};
