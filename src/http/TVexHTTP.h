@@ -6,6 +6,7 @@
 #include "http/THeaderInfo.h"
 #include "net/TDovrel.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -60,6 +61,10 @@ public:
     THandlerEvent OnRedirect;
     TNotifyEvent OnAuthenticationNeeded;
 
+    // The body length the latest response header announced in a plain decimal Content-Length, -1 when it
+    // announced none that can be trusted; the body then runs until the peer closes.
+    int64_t ContentLength = -1;
+
     // A command follows at most this many redirects, then raises "Too many redirects".
     static constexpr int MaxRedirects = 20;
 
@@ -70,4 +75,9 @@ protected:
     virtual void AssembleHTTPHeader();
     virtual void RemoveHeader();
     virtual void SendHTTP();
+
+private:
+    bool ResponseHasBody() const;
+    void ReceiveBody();
+    std::string EncodedCredentials();
 };
