@@ -265,7 +265,7 @@ TEST(TVexUUProcessor, UuDecodesLineByLineTrustingTheLengthCharacter) {
 }
 
 TEST(TVexUUProcessor, DecodersEndOnAnyInput) {
-    // Pieces that steer the decoders into their special paths, mixed with random bytes and long lines.
+    // Pieces that steer the decoders into their rarer paths, mixed with random bytes and long lines.
     const std::vector<std::string> Pieces = {"\r\n", "\n",   "\r",    "=",  "====", "`",
                                              "M",    "QUJD", "#04)#", "**", " ",    std::string(1, '\0'),
                                              "\xFF", "QQ=",  "~"};
