@@ -80,7 +80,7 @@ public:
     // "temp.html" lies in the same folder.
     std::string SettingsFile() const;
     void SetSettingsFile(const std::string& FileName);
-    // Folder with its trailing "/".
+    // Puts both files in Folder (a missing trailing "/" is supplied).
     void SetSettingsFolder(const std::string& Folder);
     std::string ScratchFile() const;
 
@@ -109,6 +109,7 @@ private:
 
     std::string FSettingsFile; // empty: the default, resolved at first use
     bool FRunning = false;
+    bool FVisiting = false;
     bool FStopRequested = false;
     bool FCloseRequested = false;
 };
