@@ -110,7 +110,7 @@ protected:
     }
 
     TForm1Controls Controls() { return {&Memo1, &Memo2, &Edit1, &Edit2, &StatusBar1}; }
-    std::string SettingsFile() const { return Folder.Path() + "qelto.ini"; }
+    std::string SettingsPath() const { return Folder.Path() + "qelto.ini"; }
     int Count(const std::string& Entry) const {
         return static_cast<int>(std::count(Log.begin(), Log.end(), Entry));
     }
