@@ -12,9 +12,12 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <netinet/in.h>
+#include <poll.h>
 #include <string>
 
 class TStream;
@@ -140,6 +143,36 @@ public:
 
     // Live components that started the socket library (serve threads destroy components too).
     static std::atomic<int> WinsockUsers;
+
+protected:
+    using TClock = std::chrono::steady_clock;
+
+    // What a wait watches on the component's socket besides the thread's message queue.
+    enum class TWaitFor : short { Messages = 0, Readable = POLLIN, Writable = POLLOUT };
+
+    // Longest single block of a wait. A flag may be set on another thread (a serve thread polls flags
+    // that the GUI thread's notifications set), and this bounds how late the waiter sees it.
+    static constexpr int WaitSliceMs = 25;
+
+    // The one wait of the component: tests Done, and until it holds or Deadline passes, blocks until
+    // the thread has work or the socket is ready for For, then runs the message pump. Never spins.
+    // Returns Done's last answer.
+    bool PumpUntil(const std::function<bool()>& Done, TWaitFor For,
+                   TClock::time_point Deadline = TClock::time_point::max());
+
+    // The component's socket as a descriptor; -1 when it has none.
+    int SocketFd() const;
+
+private:
+    void OpenSocket(int Protocol);
+    // Raises EAbortError with Message (clearing the flag) when CancelRequested is set.
+    void ReportAbort(const char* Message);
+    // After a failed receive: stores the error number and tells whether it ends the transfer
+    // normally (the socket is not connected); other errors but would block raise.
+    bool ReceiveFailureEnds();
+
+    // This component counted itself in WinsockUsers, so its destruction counts itself out.
+    bool FStartedWinsock = false;
 };
 
 // Creates a hidden "TrelkWindowClass" window bound to Owner; 0 when it cannot be made.
