@@ -121,8 +121,8 @@ protected:
 
     TTempFolder Folder;
     std::vector<std::string> Log;
-    TMemoryMemo Memo1{{"Memo1"}};
-    TMemoryMemo Memo2{{"Memo2"}};
+    TMemoryMemo Memo1;
+    TMemoryMemo Memo2;
     TMemoryEdit Edit1{"Edit1"};
     TMemoryEdit Edit2{"100"};
     TLoggingStatusBar StatusBar1;

@@ -40,16 +40,12 @@ TEST_F(SettingsFileTest, SaveWritesCountsTrimmedListLinesAndFieldsAsTyped) {
 }
 
 TEST_F(SettingsFileTest, SaveWithBothListsEmptyWritesFourLines) {
-    Memo1.Clear();
-    Memo2.Clear();
     EXPECT_EQ(Form.SaveSettings(), 1);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), "0\r\nEdit1\r\n100\r\n0\r\n");
 }
 
 TEST_F(SettingsFileTest, SaveReplacesAWholeLongerFile) {
     WriteFileBytes(SettingsPath(), std::string(100000, 'x'));
-    Memo1.Clear();
-    Memo2.Clear();
     EXPECT_EQ(Form.SaveSettings(), 1);
     EXPECT_EQ(ReadFileBytes(SettingsPath()), "0\r\nEdit1\r\n100\r\n0\r\n");
 }
@@ -88,11 +84,13 @@ struct LoadCase {
 
 class SettingsLoad : public FormFixture, public ::testing::WithParamInterface<LoadCase> {};
 
-// FormShow empties both lists (they hold the window's initial texts "Memo1" and "Memo2"), then loads;
+// FormShow empties both lists (holding the window's initial texts "Memo1" and "Memo2"), then loads;
 // the fields keep "Edit1" and "100" where the file does not replace them.
 TEST_P(SettingsLoad, FillsTheListsAndFieldsAsFarAsTheFileGoes) {
     const LoadCase& Case = GetParam();
     if (Case.Exists) WriteFileBytes(SettingsPath(), Case.Bytes);
+    Memo1.SetLines({"Memo1"});
+    Memo2.SetLines({"Memo2"});
     Form.FormShow(&Form);
     EXPECT_EQ(Memo2.Lines(), Case.Targets);
     EXPECT_EQ(Edit1.Text(), Case.From);
