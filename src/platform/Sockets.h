@@ -8,6 +8,11 @@
 #include <netinet/in.h>
 #include <string>
 
+// glibc makes htons and ntohs macros in optimised builds, which would rename the declarations below; the
+// real functions stay available, so the macros are dropped.
+#undef htons
+#undef ntohs
+
 namespace platform {
 
 using SOCKET = int;
