@@ -4,6 +4,7 @@
 #include "platform/SocketTable.h"
 #include "platform/WindowTable.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <poll.h>
@@ -192,8 +193,20 @@ void WaitForWork(int MaxMilliseconds, int WatchFd, short WatchEvents) {
     }
     pollfd Fds[2] = {{Queue->Fd(), POLLIN, 0}, {WatchFd, WatchEvents, 0}};
     const nfds_t Count = WatchFd >= 0 ? 2 : 1;
+    const auto Start = std::chrono::steady_clock::now();
     // An interrupted wait simply ends early; the caller's loop tests its condition and waits again.
-    ::poll(Fds, Count, Timeout);
+    if (::poll(Fds, Count, Timeout) <= 0 || Count == 1 || (Fds[0].revents & POLLIN) ||
+        (Fds[1].revents & WatchEvents))
+        return;
+    // poll reports a hang-up or an error of the watched descriptor whatever was asked for (a socket that
+    // was never connected hangs up at once); that is not the event waited for, and returning on it would
+    // make the caller's loop spin. The rest of the time is spent waiting on the queue alone.
+    if (Timeout >= 0) {
+        const auto Spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - Start);
+        Timeout = std::max(0, Timeout - static_cast<int>(Spent.count()));
+    }
+    ::poll(Fds, 1, Timeout);
 }
 
 int QueueFd() {

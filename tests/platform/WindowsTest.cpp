@@ -1,6 +1,7 @@
 #include "PumpHelpers.h"
 
 #include "platform/System.h"
+#include "platform/UniqueFd.h"
 #include "platform/Windows.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -250,6 +252,12 @@ TEST(Queue, WaitForWorkBlocksWithoutSpinning) {
     WaitForWork(300);
     EXPECT_GE(Clock::now() - Before, 290ms);
     EXPECT_LT(ThreadCpuTime() - CpuBefore, 30ms);
+
+    // A watched socket that only hangs up (one never connected does so at once) is no reason to return.
+    const UniqueFd Fresh(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const auto WatchedBefore = Clock::now();
+    WaitForWork(100, Fresh.Get(), POLLIN);
+    EXPECT_GE(Clock::now() - WatchedBefore, 90ms);
 
     // With a toolkit hook the wait wakes every few milliseconds to serve it, still without spinning.
     int HookRuns = 0;
