@@ -1,5 +1,6 @@
 #include "platform/SocketTable.h"
 
+#include "platform/Immortal.h"
 #include "platform/Sockets.h"
 
 #include <cerrno>
@@ -52,8 +53,8 @@ int FdOf(uint64_t Tag) {
 } // namespace
 
 SocketTable& SocketTable::Instance() {
-    static SocketTable Table;
-    return Table;
+    static Immortal<SocketTable> Table;
+    return Table.Get();
 }
 
 std::unique_lock<std::recursive_mutex>

@@ -1,10 +1,12 @@
 #include "platform/WindowTable.h"
 
+#include "platform/Immortal.h"
+
 namespace platform {
 
 WindowTable& WindowTable::Instance() {
-    static WindowTable Table;
-    return Table;
+    static Immortal<WindowTable> Table;
+    return Table.Get();
 }
 
 bool WindowTable::AddClass(const WNDCLASS& Class) {
