@@ -255,7 +255,13 @@ void TVexHTTP::HTTPConnect() {
             if (!ReceivedCookie.empty()) HeaderInfo->Cookie = ReceivedCookie;
             if (OnRedirect) OnRedirect(Handled);
             if (Handled) return;
-            if (URL.find('/') == std::string::npos) URL = "http://" + Host + "/" + URL;
+            // A Location without "/" is taken from the root of the host that sent it; one that begins with
+            // a single "/" is made absolute too, so that a proxy learns the host. Both keep the port.
+            const std::string Origin = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port));
+            if (URL.find('/') == std::string::npos)
+                URL = Origin + "/" + URL;
+            else if (!Host.empty() && URL[0] == '/' && URL.rfind("//", 0) != 0)
+                URL = Origin + URL;
         }
         if (S == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded(this);
         if (!FollowsLocation(S)) return;
