@@ -79,7 +79,6 @@ std::vector<std::string> SplitRandomly(const std::string& Bytes, std::mt19937& R
 
 HttpPeer::HttpPeer(std::vector<HttpPeerReply> Replies, const std::string& Address)
     : FReplies(std::move(Replies)) {
-    if (FReplies.empty()) throw std::invalid_argument("HttpPeer needs at least one reply");
     if (::pipe(FStopPipe) != 0) throw std::runtime_error("pipe failed");
     FListener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in Addr{};
@@ -108,6 +107,11 @@ HttpPeer::~HttpPeer() {
     ::close(FListener);
     ::close(FStopPipe[0]);
     ::close(FStopPipe[1]);
+}
+
+void HttpPeer::SetReplies(std::vector<HttpPeerReply> Replies) {
+    std::lock_guard Lock(FLock);
+    FReplies = std::move(Replies);
 }
 
 std::vector<std::string> HttpPeer::Requests(size_t Count, std::chrono::milliseconds Deadline) {
@@ -167,13 +171,15 @@ void HttpPeer::Serve() {
         const int One = 1;
         ::setsockopt(Fd, IPPROTO_TCP, TCP_NODELAY, &One, sizeof One);
         size_t Index = 0;
+        HttpPeerReply Reply{{}, HttpPeerEnd::Silent};
         {
             std::lock_guard Lock(FLock);
             Index = FRecords.size();
             FRecords.emplace_back();
+            if (!FReplies.empty()) Reply = FReplies[std::min(Index, FReplies.size() - 1)];
         }
         FChanged.notify_all();
-        ServeConnection(Fd, FReplies[std::min(Index, FReplies.size() - 1)], Index);
+        ServeConnection(Fd, Reply, Index);
         ::close(Fd);
         MarkClosed(Index); // ended, whoever ended it
     }

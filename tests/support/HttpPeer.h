@@ -31,13 +31,16 @@ std::vector<std::string> SplitRandomly(const std::string& Bytes, std::mt19937& R
 
 class HttpPeer {
 public:
-    // Connections beyond the last reply get the last reply again. Address is a loopback address.
-    explicit HttpPeer(std::vector<HttpPeerReply> Replies, const std::string& Address = "127.0.0.1");
+    // Connections beyond the last reply get the last reply again; a peer without replies stays silent.
+    // Address is a loopback address.
+    explicit HttpPeer(std::vector<HttpPeerReply> Replies = {}, const std::string& Address = "127.0.0.1");
     ~HttpPeer();
     HttpPeer(const HttpPeer&) = delete;
     HttpPeer& operator=(const HttpPeer&) = delete;
 
     uint16_t Port() const { return FPort; }
+    // Replaces the script, for replies that name the peer's own port.
+    void SetReplies(std::vector<HttpPeerReply> Replies);
 
     // Waits (up to the deadline) until Count connections have ended, then returns every request so far:
     // the request bytes and anything the client sent after them on the same connection.

@@ -221,6 +221,12 @@ std::string NginxServer::Url(const std::string& Name) const {
     return "http://127.0.0.1:" + std::to_string(FPort) + "/" + Name;
 }
 
+void NginxServer::AddFile(const std::string& Name, const std::string& Bytes) const {
+    const std::filesystem::path FileName = std::filesystem::path(Root()) / Name;
+    std::filesystem::create_directories(FileName.parent_path());
+    WriteText(FileName.string(), Bytes);
+}
+
 TinyproxyServer::TinyproxyServer() {
     const std::string Dir = FFolder.Path();
     const std::string Log = Dir + "/tinyproxy.log";

@@ -53,6 +53,8 @@ public:
     // The document root; files written there are served at "/" + name.
     std::string Root() const { return FFolder.Path() + "/www"; }
     std::string Url(const std::string& Name) const;
+    // Writes a file to be served at "/" + Name (folders in Name are created).
+    void AddFile(const std::string& Name, const std::string& Bytes) const;
 
 private:
     TempFolder FFolder;
