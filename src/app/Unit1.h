@@ -93,11 +93,13 @@ public:
     TEdit* Edit1;
 
     // Runs the pause between two proxies; platform::Sleep by default. The window's hook repaints while
-    // it waits but takes no input. The length is drawn from the random generator whatever the hook does.
+    // it waits but takes no input. The length is drawn from the random generator whatever the hook does;
+    // a hook that serves a stop request (StopRequested()) may return early.
     TPauseHook PauseHook;
     // Fired after each visited line has been rewritten (also for a stopped visit, with Mark None).
     TVisitResultEvent OnVisitResult;
-    // Fired at the end of a run that a FormClose asked to stop; see FormClose.
+    // Fired at the end of a run that a FormClose asked to stop; see FormClose. When the run ends by an
+    // exception instead, it fires before the exception leaves Button1Click.
     TNotifyEvent OnDeferredClose;
     // The message of the exception that ended the latest failed visit; empty after a success.
     std::string LastVisitError;
