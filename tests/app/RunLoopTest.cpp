@@ -70,6 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
                       MarkCase{"proxy:$50", 1, "proxy:80", "proxy:80" + Ok},
                       MarkCase{"proxy:-1", 0, "proxy:-1", "proxy:-1" + Bad},
                       MarkCase{Bad, 0, ":0", ":0" + Bad},
+                      // Read whole, however long.
+                      MarkCase{std::string(5000, 'h') + ":8080" + Ok, 0, std::string(5000, 'h') + ":8080",
+                               std::string(5000, 'h') + ":8080" + Was},
                       // The earlier-result test looks at the whole line, mark or not.
                       MarkCase{"a:1 \x81\x9B note (x)", 0, "a:0", "a:0" + Was}));
 
@@ -148,6 +151,17 @@ TEST_F(FormFixture, RunShowsTheTrimmedLineWithItsMarkAndSkipsAnEmptyLine) {
     Form.Visit = Always(0);
     Form.Button1Click(&Form);
     EXPECT_EQ(Log.at(1), "status Get 1:10.1.1.1:8080" + Was);
+}
+
+// The pause's draw is taken even when no hook runs it, so a host without pauses sees the same draws.
+TEST_F(FormFixture, RunDrawsEachPauseWithoutAHook) {
+    Memo1.SetLines({"a:1", "b:2", "c:3"});
+    Form.Visit = Always(0);
+    Form.PauseHook = nullptr;
+    Form.Button1Click(&Form);
+    EXPECT_EQ(CountStarting("pause "), 0);
+    EXPECT_EQ(Count("save"), 3);
+    EXPECT_EQ(Rand(), ReferenceDraws(22)[21]);
 }
 
 TEST_F(FormFixture, RunOverAnEmptyListOnlyShakes) {
