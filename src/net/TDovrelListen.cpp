@@ -7,11 +7,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
 constexpr long ConnectionEvents =
     platform::FD_READ | platform::FD_OOB | platform::FD_ACCEPT | platform::FD_CONNECT | platform::FD_CLOSE;
+
+// The system's largest backlog rather than 1: beyond the backlog a connection is not refused here but
+// left half-open, so a client that arrives while others wait to be accepted would believe itself
+// connected and never be served.
+constexpr int ListenBacklog = SOMAXCONN;
 
 sockaddr* AsSockaddr(sockaddr_in& Address) {
     return reinterpret_cast<sockaddr*>(&Address);
@@ -53,7 +59,7 @@ void TDovrel::Listen(bool Waiting) {
         RaiseListenError(*this);
     platform::WSAAsyncSelect(SocketFd(), WindowHandle, Waiting ? LookupDoneMessage : SocketNotifyMessage,
                              platform::FD_ACCEPT);
-    if (platform::listen(SocketFd(), 1) == platform::SOCKET_ERROR) RaiseListenError(*this);
+    if (platform::listen(SocketFd(), ListenBacklog) == platform::SOCKET_ERROR) RaiseListenError(*this);
 }
 
 uint16_t TDovrel::Accept() {
