@@ -43,16 +43,20 @@ TVexGeneralServer::TVexGeneralServer(TComponent* AOwner) : TDovrel(AOwner) {
 }
 
 TVexGeneralServer::~TVexGeneralServer() {
-    // Nothing new is accepted while the serve threads are awaited: the wait below dispatches messages.
+    // The serve threads destroy their connection instances, which this instance owns and lists, so
+    // they must all have ended before anything of this instance goes.
+    EndServing();
+    Connections.reset();
+}
+
+void TVexGeneralServer::EndServing() {
+    // Nothing new is accepted while the serve threads are awaited: the wait dispatches messages.
     OnAcceptReady = nullptr;
     try {
         Abort();
     } catch (...) {
     }
-    // The serve threads destroy their connection instances, which this instance owns and lists, so
-    // they must all have ended before anything of this instance goes.
     WaitForServeThreads();
-    Connections.reset();
 }
 
 TComponent* TVexGeneralServer::CreateSameClass(TComponent* AOwner) const {

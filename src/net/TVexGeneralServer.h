@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -40,8 +41,8 @@ public:
     // A listening instance gets Connections unless its owner is itself a TVexGeneralServer (a connection
     // instance is owned by the listening instance that accepted it).
     explicit TVexGeneralServer(TComponent* AOwner);
-    // Cancels the connections, then waits, pumping the thread's messages (the connection instances'
-    // notifications are dispatched here), until every serve thread of this instance has ended.
+    // Ends serving (see EndServing), then frees Connections. A descendant whose connection instances
+    // use its own members is instantiated as TServerOf<it>, which ends serving before those members go.
     ~TVexGeneralServer() override;
 
     TComponent* CreateSameClass(TComponent* AOwner) const override;
@@ -62,6 +63,12 @@ public:
     // In a connection instance: the listening instance that accepted it and the thread serving it.
     TVexGeneralServer* ListeningServer = nullptr;
     InstantiateServethread* ServeThread = nullptr;
+
+protected:
+    // Stops accepting, cancels the connections, and waits until every serve thread of this instance has
+    // ended, pumping the thread's messages meanwhile (the connection instances' notifications are
+    // dispatched here). A Serve that goes on after its cancelled error is waited for.
+    void EndServing();
 
 private:
     friend class InstantiateServethread;
@@ -88,12 +95,19 @@ private:
     TServeThreads FServeThreads;
 };
 
-// Gives a descendant the "another of my class" it needs for its connection instances:
-//   class TEchoServer : public TServerOf<TEchoServer> { using TServerOf::TServerOf; void Serve() override; };
-template <class T> class TServerOf : public TVexGeneralServer {
+// The class to instantiate for a server whose conversation is T's Serve:
+//   class TEchoServer : public TVexGeneralServer { using TVexGeneralServer::TVexGeneralServer;
+//                                                  void Serve() override; };
+//   auto* Server = new TServerOf<TEchoServer>(Form);
+// Its connection instances are of its own class, and its destruction ends the serve threads before
+// anything of T is taken apart, so a Serve may use the listening instance's own members to the end.
+template <class T> class TServerOf final : public T {
+    static_assert(std::is_base_of_v<TVexGeneralServer, T>, "a server derives from TVexGeneralServer");
+
 public:
-    using TVexGeneralServer::TVexGeneralServer;
-    TComponent* CreateSameClass(TComponent* AOwner) const override { return new T(AOwner); }
+    explicit TServerOf(TComponent* AOwner) : T(AOwner) {}
+    ~TServerOf() override { this->EndServing(); }
+    TComponent* CreateSameClass(TComponent* AOwner) const override { return new TServerOf(AOwner); }
 };
 
 // Posted to a listening instance's window when one of its serve threads has ended while it waits for
