@@ -4,12 +4,11 @@
 // The instance that listens (the listening instance) creates, for each accepted connection, a fresh
 // instance of its own dynamic class (the connection instance) bound to the accepted socket, and an
 // InstantiateServethread that runs the connection instance's Serve and then destroys it. A concrete
-// server derives from TServerOf<itself> and overrides Serve.
+// server derives from TVexGeneralServer, overrides Serve, and is instantiated as TServerOf<it>.
 #include "net/TDovrel.h"
 
-#include <atomic>
-#include <cstddef>
 #include <mutex>
+#include <memory>
 #include <thread>
 #include <type_traits>
 #include <unordered_map>
