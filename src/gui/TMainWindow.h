@@ -1,0 +1,56 @@
+#pragma once
+// The main window Form1: the controls at their places, with the window's logic TForm1 behind them.
+//
+// The window calls the logic's handlers: FormShow when it is first shown, Button1Click when Start is
+// pressed, FormClose when the user closes it. A close during a run is refused until the run has
+// stopped and saved; then the window closes by itself.
+#include "app/Unit1.h"
+
+#include <QWidget>
+
+#include <memory>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class TEditWidget;
+class TMemoWidget;
+class TStatusBarWidget;
+
+class TMainWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TMainWindow(QWidget* Parent = nullptr);
+    ~TMainWindow() override;
+
+    TForm1& Form() { return *FForm; }
+
+    // The pause between two proxies: waits Milliseconds while the window repaints, taking no input;
+    // input that arrives meanwhile is delivered after the pause.
+    static void PaintingPause(int Milliseconds);
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    void CreateControls();
+    void CentreOnScreen();
+
+    // Children of the window; Qt destroys them after the form.
+    QFrame* Panel1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    TMemoWidget* Memo1 = nullptr;
+    TEditWidget* Edit2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label6 = nullptr;
+    TStatusBarWidget* StatusBar1 = nullptr;
+    TMemoWidget* Memo2 = nullptr;
+    TEditWidget* Edit1 = nullptr;
+
+    std::unique_ptr<TForm1> FForm;
+    bool FShown = false;
+    bool FCloseConfirmed = false; // the deferred close of a run has come: close without asking again
+};
