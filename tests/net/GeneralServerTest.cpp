@@ -312,6 +312,10 @@ struct TFailureCase {
     std::string Received;
 };
 
+void PrintTo(const TFailureCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
 class ServeFailureTest : public testing::TestWithParam<TFailureCase> {};
 
 } // namespace

@@ -95,6 +95,10 @@ struct TAcceptLevelCase {
     std::vector<std::string> Reported;
 };
 
+void PrintTo(const TAcceptLevelCase& Case, std::ostream* Out) {
+    *Out << "ReportLevel " << Case.ReportLevel;
+}
+
 class WaitingAcceptTest : public testing::TestWithParam<TAcceptLevelCase> {};
 
 TEST_P(WaitingAcceptTest, ReturnsTheClientsConnectionAndAddress) {
@@ -116,7 +120,10 @@ TEST_P(WaitingAcceptTest, ReturnsTheClientsConnectionAndAddress) {
 
 INSTANTIATE_TEST_SUITE_P(ListenTest, WaitingAcceptTest,
                          testing::Values(TAcceptLevelCase{8, {"Listening", "Accepting"}},
-                                         TAcceptLevelCase{4, {"Accepting"}}, TAcceptLevelCase{0, {}}));
+                                         TAcceptLevelCase{4, {"Accepting"}}, TAcceptLevelCase{0, {}}),
+                         [](const testing::TestParamInfo<TAcceptLevelCase>& Info) {
+                             return "ReportLevel" + std::to_string(Info.param.ReportLevel);
+                         });
 
 TEST(ListenTest, EventModeAcceptWaitsUntilTheAcceptHandlerSetsWaitDone) {
     TListener Listener;
