@@ -1,9 +1,11 @@
-// The client against software nobody here wrote: tinyproxy in front of nginx, both on loopback ports.
+// The client against software nobody here wrote: nginx as the origin, tinyproxy or squid in front of it,
+// all on loopback ports.
 #include "HttpTestKit.h"
 #include "net/SocketErrors.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
 namespace {
@@ -15,7 +17,29 @@ std::string RandomBytes(size_t Size) {
     return Bytes;
 }
 
-class ThroughTinyproxy : public testing::Test {
+enum class ProxyKind { Tinyproxy, Squid };
+
+void PrintTo(ProxyKind Kind, std::ostream* Out) {
+    *Out << (Kind == ProxyKind::Tinyproxy ? "tinyproxy" : "squid");
+}
+
+// One of the two proxies, started for the test.
+class RealProxy {
+public:
+    explicit RealProxy(ProxyKind Kind) {
+        if (Kind == ProxyKind::Tinyproxy)
+            FTinyproxy = std::make_unique<TinyproxyServer>();
+        else
+            FSquid = std::make_unique<SquidServer>();
+    }
+    uint16_t Port() const { return FTinyproxy ? FTinyproxy->Port() : FSquid->Port(); }
+
+private:
+    std::unique_ptr<TinyproxyServer> FTinyproxy;
+    std::unique_ptr<SquidServer> FSquid;
+};
+
+class ThroughProxy : public testing::TestWithParam<ProxyKind> {
 protected:
     void SetUp() override {
         H.TimeOut = 30000;
@@ -27,14 +51,16 @@ protected:
     }
 
     NginxServer Origin;
-    TinyproxyServer Proxy;
+    RealProxy Proxy{GetParam()};
     InTempFolder Work;
     TestHTTP H{nullptr};
     int Successes = 0;
     int Failures = 0;
 };
 
-TEST_F(ThroughTinyproxy, FetchesAPage) {
+// squid keeps the connection open after the response ("Connection: keep-alive"); the command must
+// still end with the body, not with the time-out.
+TEST_P(ThroughProxy, FetchesAPage) {
     const std::string Page = "<html><body>hello through a proxy</body></html>\n";
     Origin.AddFile("index.html", Page);
 
@@ -45,18 +71,23 @@ TEST_F(ThroughTinyproxy, FetchesAPage) {
     EXPECT_EQ(H.TransferTotal, static_cast<int32_t>(Page.size()));
     EXPECT_EQ(Successes, 1);
     EXPECT_EQ(Failures, 0);
+    EXPECT_FALSE(H.TimedOut);
     EXPECT_NE(H.Header.find("Server: nginx"), std::string::npos) << H.Header;
+    if (GetParam() == ProxyKind::Squid) {
+        EXPECT_NE(H.Header.find("Connection: keep-alive"), std::string::npos) << H.Header;
+    }
 }
 
-TEST_F(ThroughTinyproxy, ReportsAMissingPageAsFailureWithoutRaising) {
+TEST_P(ThroughProxy, ReportsAMissingPageAsFailureWithoutRaising) {
     H.Get(Origin.Url("missing.html"));
 
     EXPECT_EQ(H.ReplyCode, 404);
     EXPECT_EQ(Failures, 1);
     EXPECT_EQ(Successes, 0);
+    EXPECT_FALSE(H.TimedOut);
 }
 
-TEST_F(ThroughTinyproxy, WritesALargeBodyToAFileByteForByte) {
+TEST_P(ThroughProxy, WritesALargeBodyToAFileByteForByte) {
     const std::string Content = RandomBytes(5 * 1024 * 1024 + 17);
     Origin.AddFile("large.bin", Content);
     H.InputFileMode = true;
@@ -69,15 +100,8 @@ TEST_F(ThroughTinyproxy, WritesALargeBodyToAFileByteForByte) {
     EXPECT_TRUE(ReadWholeFile("large.bin") == Content) << "the file differs from the origin's";
 }
 
-TEST_F(ThroughTinyproxy, ProxyPortWhereNothingListensRaises) {
-    H.ProxyPort = FreeLoopbackPort();
-    EXPECT_THROW(H.Get(Origin.Url("index.html")), ESockError);
-    EXPECT_FALSE(H.IsConnected);
-    EXPECT_EQ(Successes + Failures, 0);
-}
-
 // nginx answers a folder named without its trailing "/" with a redirect to the folder.
-TEST_F(ThroughTinyproxy, FollowsTheOriginsRedirect) {
+TEST_P(ThroughProxy, FollowsTheOriginsRedirect) {
     Origin.AddFile("dir/index.html", "in the folder");
     int Redirects = 0;
     H.OnRedirect = [&](bool&) { ++Redirects; };
@@ -87,6 +111,26 @@ TEST_F(ThroughTinyproxy, FollowsTheOriginsRedirect) {
     EXPECT_EQ(Redirects, 1);
     EXPECT_EQ(H.ReplyCode, 200);
     EXPECT_EQ(H.Body, "in the folder");
+}
+
+INSTANTIATE_TEST_SUITE_P(RealProxies, ThroughProxy, testing::Values(ProxyKind::Tinyproxy, ProxyKind::Squid),
+                         [](const testing::TestParamInfo<ProxyKind>& Info) {
+                             return Info.param == ProxyKind::Tinyproxy ? "Tinyproxy" : "Squid";
+                         });
+
+TEST(ThroughNoProxy, ProxyPortWhereNothingListensRaises) {
+    NginxServer Origin;
+    TestHTTP H(nullptr);
+    H.TimeOut = 30000;
+    H.Proxy = "127.0.0.1";
+    H.ProxyPort = FreeLoopbackPort();
+    int Outcomes = 0;
+    H.OnSuccess = [&](CmdType) { ++Outcomes; };
+    H.OnFailure = [&](CmdType) { ++Outcomes; };
+
+    EXPECT_THROW(H.Get(Origin.Url("index.html")), ESockError);
+    EXPECT_FALSE(H.IsConnected);
+    EXPECT_EQ(Outcomes, 0);
 }
 
 TEST(StraightToNginx, FetchesAPage) {

@@ -245,3 +245,30 @@ TinyproxyServer::TinyproxyServer() {
     FPort = Started.first;
     FProcess = std::move(Started.second);
 }
+
+SquidServer::SquidServer() {
+    const std::string Dir = FFolder.Path();
+    // Run by root, squid works as an unprivileged user that must still write its log here.
+    ::chmod(Dir.c_str(), 0777);
+    const std::string Log = Dir + "/cache.log";
+    auto Started = StartListening("squid", Log, [&](uint16_t Port) {
+        std::ostringstream Conf;
+        Conf << "http_port 127.0.0.1:" << Port << "\n"
+             << "http_access allow localhost\n"
+             << "http_access deny all\n"
+             << "cache deny all\n"
+             << "cache_mem 8 MB\n"
+             << "pid_filename " << Dir << "/squid.pid\n"
+             << "cache_log " << Log << "\n"
+             << "access_log none\n"
+             << "coredump_dir " << Dir << "\n"
+             << "shutdown_lifetime 0 seconds\n"
+             << "visible_hostname vindral-test\n"
+             // Names are never looked up outside this machine.
+             << "dns_nameservers 127.0.0.1\n";
+        WriteText(Dir + "/squid.conf", Conf.str());
+        return ChildProcess({"/usr/sbin/squid", "-N", "-f", Dir + "/squid.conf"}, Dir + "/squid.out");
+    });
+    FPort = Started.first;
+    FProcess = std::move(Started.second);
+}

@@ -73,3 +73,17 @@ private:
     uint16_t FPort = 0;
     ChildProcess FProcess;
 };
+
+// squid on 127.0.0.1:Port(), caching nothing, taking clients from the loopback only. Unlike tinyproxy it
+// keeps a client's connection open after a response with a length, as "Proxy-Connection: Keep-Alive"
+// invites.
+class SquidServer {
+public:
+    SquidServer();
+    uint16_t Port() const { return FPort; }
+
+private:
+    TempFolder FFolder;
+    uint16_t FPort = 0;
+    ChildProcess FProcess;
+};
