@@ -5,7 +5,7 @@
 //
 // Both servers are started on free loopback ports from temporary folders and stopped at the end. curl
 // runs with -0 (HTTP/1.0) so that both clients speak the same protocol. The figures are wall-clock times
-// of whole transfers; the peak resident size is the client's own after the large fetch.
+// of whole transfers, the best of three; the peak resident sizes are the client's own and curl's.
 #include "http/TVexHTTP.h"
 #include "support/RealServers.h"
 
@@ -23,10 +23,18 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
+// The best of a few runs: the machine is shared, and the best run is the one least disturbed.
+constexpr int Runs = 3;
+
 double SecondsOf(const std::function<void()>& Work) {
-    const auto Start = TClock::now();
-    Work();
-    return std::chrono::duration<double>(TClock::now() - Start).count();
+    double Best = 0;
+    for (int Run = 0; Run < Runs; ++Run) {
+        const auto Start = TClock::now();
+        Work();
+        const double Seconds = std::chrono::duration<double>(TClock::now() - Start).count();
+        if (Run == 0 || Seconds < Best) Best = Seconds;
+    }
+    return Best;
 }
 
 long PeakRssKb(int Who) {
@@ -101,8 +109,9 @@ int main(int Argc, char** Argv) {
         const double ProxyCurl = SecondsOf(
             [&] { Run("curl -0 -s " + ProxyArg + " -o '" + Theirs + "' " + Origin.Url("large.bin")); });
         Report("large file to disk, through tinyproxy", ProxyOurs, ProxyCurl);
-        std::printf("peak RSS of the client: %ld KB before the large fetch, %ld KB after it\n", RssBefore,
-                    RssAfter);
+        std::printf("peak RSS: TVexHTTP %ld KB before the large fetch, %ld KB after it; curl (largest child) "
+                    "%ld KB\n",
+                    RssBefore, RssAfter, PeakRssKb(RUSAGE_CHILDREN));
 
         // Many small pages, one connection after another.
         H.InputFileMode = false;
