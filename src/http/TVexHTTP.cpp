@@ -255,6 +255,8 @@ void TVexHTTP::HTTPConnect() {
             if (!ReceivedCookie.empty()) HeaderInfo->Cookie = ReceivedCookie;
             if (OnRedirect) OnRedirect(Handled);
             if (Handled) return;
+        }
+        if (FollowsLocation(S)) {
             // A Location without "/" is taken from the root of the host that sent it; one that begins with
             // a single "/" is made absolute too, so that a proxy learns the host. Both keep the port.
             const std::string Origin = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port));
