@@ -173,6 +173,7 @@ void TDovrel::InitWinsock() {
 }
 
 void TDovrel::OpenSocket(int Protocol) {
+    FPeerClosed = false;
     SocketHandle = ToSocketHandle(platform::socket(AF_INET, SOCK_STREAM, Protocol));
     if (SocketHandle == NoSocket) return;
     if (Protocol == IPPROTO_TCP) {

@@ -173,6 +173,9 @@ private:
 
     // This component counted itself in WinsockUsers, so its destruction counts itself out.
     bool FStartedWinsock = false;
+    // The peer of the current socket has closed; set by the close notification even when it is
+    // dropped because bytes are still queued, so a read waiting for more than those ends.
+    std::atomic<bool> FPeerClosed{false};
 };
 
 // Creates a hidden "TrelkWindowClass" window bound to Owner; 0 when it cannot be made.

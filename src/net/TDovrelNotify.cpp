@@ -64,6 +64,7 @@ void TDovrel::Wndproc(TMessage& Message) {
                 break;
             case platform::FD_CLOSE:
                 // Bytes still queued are read first; the reader sees the close when they are gone.
+                FPeerClosed = true;
                 if (!DataAvailable()) RequestCloseSocket();
                 break;
             default:

@@ -88,7 +88,8 @@ std::string TDovrel::Read(uint16_t Count) {
             if (CancelRequested) break;
             int N = platform::recv(SocketFd(), IoBuffer.data(), IoBufferSize, platform::MSG_PEEK_FLAG);
             if (N >= static_cast<int>(Want)) break;
-            if (N == 0) return std::string();
+            // The bytes queued are all the peer will ever send, so the count can never be reached.
+            if (N == 0 || (N > 0 && FPeerClosed)) return std::string();
             if (N == platform::SOCKET_ERROR) {
                 std::string Text;
                 ErrorManager(platform::WSAEWOULDBLOCK, Text);
