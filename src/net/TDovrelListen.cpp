@@ -79,6 +79,10 @@ uint16_t TDovrel::Accept() {
         if (Accepted >= 0) platform::closesocket(Accepted);
         throw ERangeError("Socket handle " + std::to_string(Accepted) + " out of range");
     }
+    // An accepted socket inherits the listening socket's abortive close (linger on, 0 seconds), which
+    // would throw away what was written just before closing it; a connection ends after its last reply.
+    linger Graceful{0, 0};
+    platform::setsockopt(Accepted, SOL_SOCKET, SO_LINGER, &Graceful, sizeof Graceful);
     platform::WSAAsyncSelect(Accepted, WindowHandle, SocketNotifyMessage, ConnectionEvents);
     RemoteAddress = Peer;
     return static_cast<uint16_t>(Accepted);
