@@ -406,3 +406,38 @@ INSTANTIATE_TEST_SUITE_P(GeneralServerTest, ServerDestructionTest, testing::Bool
                          [](const testing::TestParamInfo<bool>& Info) {
                              return std::string(Info.param ? "OwnedByAForm" : "WithoutOwner");
                          });
+
+namespace {
+
+// Writes a reply far larger than the socket buffers and ends at once.
+class TBulkServer : public TVexGeneralServer {
+public:
+    using TVexGeneralServer::TVexGeneralServer;
+    static constexpr size_t ReplySize = 4 << 20;
+    void Serve() override { Write(std::string(ReplySize, 'x')); }
+};
+
+} // namespace
+
+// The end of a Serve closes the connection after what it wrote, rather than dropping the part still
+// on its way.
+TEST(GeneralServerTest, AReplyWrittenJustBeforeServeEndsArrivesWhole) {
+    auto Server = std::make_unique<TServerOf<TBulkServer>>(nullptr);
+    Server->Port = 0;
+    Server->Loaded();
+    std::string Received;
+    bool Orderly = false;
+    std::atomic<bool> Finished{false};
+    std::thread Client([&, Port = BoundPort(*Server)] {
+        TLoopbackClient Peer(Port);
+        Received = Peer.ReadAll(Orderly);
+        Finished = true;
+    });
+    const bool Done = PumpUntil([&] { return Finished && ConnectionCount(*Server) == 0; });
+    Client.join();
+    ASSERT_TRUE(Done);
+
+    EXPECT_EQ(Received.size(), TBulkServer::ReplySize);
+    EXPECT_EQ(Received.find_first_not_of('x'), std::string::npos);
+    EXPECT_TRUE(Orderly);
+}

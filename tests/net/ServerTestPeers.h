@@ -89,6 +89,25 @@ public:
         return Line;
     }
 
+    // Everything until the peer closes or Limit passes; Orderly tells whether the stream ended in an
+    // orderly close (not a reset, not the deadline).
+    std::string ReadAll(bool& Orderly, std::chrono::milliseconds Limit = Patience) {
+        std::string Bytes;
+        Orderly = false;
+        const auto Deadline = TClock::now() + Limit;
+        char Buffer[65536];
+        while (WaitReadable(Deadline)) {
+            ssize_t N = ::recv(FFd, Buffer, sizeof Buffer, 0);
+            if (N > 0) {
+                Bytes.append(Buffer, static_cast<size_t>(N));
+                continue;
+            }
+            Orderly = N == 0;
+            break;
+        }
+        return Bytes;
+    }
+
     // True when the peer closed (orderly or by reset) without sending more within Limit.
     bool WaitClosed(std::chrono::milliseconds Limit = Patience) {
         const auto Deadline = TClock::now() + Limit;
