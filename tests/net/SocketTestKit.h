@@ -35,6 +35,21 @@ inline int QueuedBytes(const TDovrel& Socket) {
     return Count;
 }
 
+// Waits until the component has handled the close notification of its peer while bytes were still
+// queued, so that it stays connected: the notification looks for queued bytes, and that look is
+// reported at level 8.
+inline bool WaitForCloseWithBytesQueued(TDovrel& Socket) {
+    bool Looked = false;
+    Socket.ReportLevel = 8;
+    Socket.OnStatus = [&](TComponent*, const std::string& Status) {
+        Looked = Looked || Status == "Data Available";
+    };
+    bool Handled = PumpUntil([&] { return Looked; });
+    Socket.ReportLevel = 0;
+    Socket.OnStatus = nullptr;
+    return Handled && Socket.IsConnected;
+}
+
 // A component connected to a loopback peer that runs Script.
 struct TConnected {
     explicit TConnected(PeerScript Script, PeerOptions Options = {}) : Peer(std::move(Script), Options) {

@@ -250,9 +250,14 @@ TEST(ReadTest, ReadWaitsForTheCountAndZeroTakesWhatIsThere) {
     EXPECT_EQ(Pair.Socket.Read(0), "");
 }
 
-TEST(ReadTest, ReadOfMoreThanThePeerSendsBeforeClosingIsEmpty) {
+TEST(ReadTest, ReadOfMoreThanThePeerSentBeforeClosingIsEmptyAndLeavesTheBytes) {
     TConnected Pair(PeerScript().Send("abc").Close());
+    ASSERT_TRUE(WaitForCloseWithBytesQueued(Pair.Socket));
+    // Only a safety net: the read must end by itself, long before.
+    TCancelLater Cancel(Pair.Socket, 5000);
     EXPECT_EQ(Pair.Socket.Read(5), "");
+    EXPECT_EQ(Pair.Socket.Read(3), "abc");
+    EXPECT_EQ(Cancel.Fired, 0);
 }
 
 TEST(ReadTest, ReadEndsByCancel) {
@@ -370,6 +375,19 @@ TEST(CaptureTest, AppendFileAddsToTheFileUntilThePeerCloses) {
     Pair.Socket.AppendFile(File);
     EXPECT_EQ(ReadWholeFile(File), "head:tail");
     EXPECT_EQ(Pair.Socket.ReceivedCount, 4);
+}
+
+// The close notification came while the bytes were queued, so the component stays connected; the end
+// of the stream must still end the append.
+TEST(CaptureTest, AppendFileEndsAtTheEndOfTheStreamWhenTheCloseWasDropped) {
+    TempFolder Folder;
+    const std::string File = Folder.WriteFile("log", "head:");
+    TConnected Pair(PeerScript().Send("tail").Close());
+    ASSERT_TRUE(WaitForCloseWithBytesQueued(Pair.Socket));
+    TCancelLater Cancel(Pair.Socket, 5000);
+    Pair.Socket.AppendFile(File);
+    EXPECT_EQ(ReadWholeFile(File), "head:tail");
+    EXPECT_EQ(Cancel.Fired, 0);
 }
 
 // The counted captures, into a file and into a text, are the same behaviour.
