@@ -7,8 +7,8 @@
 // server derives from TVexGeneralServer, overrides Serve, and is instantiated as TServerOf<it>.
 #include "net/TDovrel.h"
 
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 #include <unordered_map>
@@ -17,8 +17,8 @@
 class InstantiateServethread;
 
 // The one lock of the process that orders the creation of connection instances (accept handler)
-// against their destruction (serve threads). Recursive, like the critical section it stands for, so a
-// handler that runs inside the accept handler may take it again.
+// against their destruction (serve threads). Recursive, so that a handler running inside the accept
+// handler may take it again.
 std::recursive_mutex& ServerLock();
 
 class TVexGeneralServer : public TDovrel {
