@@ -3,6 +3,7 @@
 #include "framework/TextHelpers.h"
 #include "net/SocketErrors.h"
 #include "support/HttpPeer.h"
+#include "support/LoopbackPorts.h"
 
 #include <gtest/gtest.h>
 
@@ -256,11 +257,17 @@ TEST(Redirect, LoopEndsWithTooManyRedirects) {
 
 // ---- Failures -------------------------------------------------------------------------------------
 
+// What a failing command meets: a scripted peer, and a port that refuses connections.
+struct FailureScene {
+    HttpPeer Peer;
+    ClosedPort Refusing;
+};
+
 struct FailureCase {
     const char* Name;
     Command Cmd = Command::Get;
-    std::function<void(TestHTTP&, HttpPeer&)> Arrange = {}; // sets the component and the peer up
-    std::function<std::string(HttpPeer&)> URL = {};
+    std::function<void(TestHTTP&, FailureScene&)> Arrange = {}; // sets the component and the peers up
+    std::function<std::string(FailureScene&)> URL = {};
     std::type_index Raises = ClassOf<Exception>();
     std::string Message = {}; // empty: any text
     Events Expected = {};     // the recorded events and calls, "{port}" for the peer's
@@ -273,7 +280,7 @@ void PrintTo(const FailureCase& Case, std::ostream* Out) {
 }
 
 auto PeerUrl(const std::string& Path) {
-    return [Path](HttpPeer& Peer) { return Url(Peer.Port(), Path); };
+    return [Path](FailureScene& Scene) { return Url(Scene.Peer.Port(), Path); };
 }
 
 // Aborts the command as soon as the first bytes of the body have arrived.
@@ -285,35 +292,35 @@ const std::string UnresolvableName = std::string(70, 'n'); // longer than a DNS 
 
 const FailureCase FailureCases[] = {
     {.Name = "ConnectionRefused",
-     .Arrange = [](TestHTTP&, HttpPeer&) {},
-     .URL = [](HttpPeer&) { return Url(FreeLoopbackPort(), "/a"); },
+     .Arrange = [](TestHTTP&, FailureScene&) {},
+     .URL = [](FailureScene& Scene) { return Url(Scene.Refusing.Port(), "/a"); },
      .Raises = ClassOf<ESockError>(),
      .Message = "Connection Failed",
      .Expected = {"AboutToSend", "Connect", "ConnectionFailed", "Disconnect"},
      .PeerSeesClose = false},
     {.Name = "HostCannotBeResolved",
-     .Arrange = [](TestHTTP&, HttpPeer&) {},
-     .URL = [](HttpPeer&) { return "http://" + UnresolvableName + "/a"; },
+     .Arrange = [](TestHTTP&, FailureScene&) {},
+     .URL = [](FailureScene&) { return "http://" + UnresolvableName + "/a"; },
      .Raises = ClassOf<ESockError>(),
      .Message = "Null Remote Address",
      .Expected = {"AboutToSend", "Connect", "Disconnect"},
      .PeerSeesClose = false},
     {.Name = "ProxyPortWhereNothingListens",
      .Arrange =
-         [](TestHTTP& H, HttpPeer&) {
+         [](TestHTTP& H, FailureScene& Scene) {
              H.Proxy = "127.0.0.1";
-             H.ProxyPort = FreeLoopbackPort();
+             H.ProxyPort = Scene.Refusing.Port();
          },
-     .URL = [](HttpPeer&) { return std::string("http://srv/a"); },
+     .URL = [](FailureScene&) { return std::string("http://srv/a"); },
      .Raises = ClassOf<ESockError>(),
      .Message = "Connection Failed",
      .Expected = {"AboutToSend", "Connect", "ConnectionFailed", "Disconnect"},
      .PeerSeesClose = false},
     {.Name = "SilentPeerTimesOut",
      .Arrange =
-         [](TestHTTP& H, HttpPeer& Peer) {
+         [](TestHTTP& H, FailureScene& Scene) {
              H.TimeOut = 300;
-             Peer.SetReplies({{{}, HttpPeerEnd::Silent}});
+             Scene.Peer.SetReplies({{{}, HttpPeerEnd::Silent}});
          },
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<EAbortError>(),
@@ -322,9 +329,9 @@ const FailureCase FailureCases[] = {
      .After = [](const TestHTTP& H) { EXPECT_TRUE(H.TimedOut); }},
     {.Name = "AbortDuringTextCapture",
      .Arrange =
-         [](TestHTTP& H, HttpPeer& Peer) {
+         [](TestHTTP& H, FailureScene& Scene) {
              AbortOnFirstPacket(H);
-             Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\n\r\nfirst part", HttpPeerEnd::HoldOpen)});
+             Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\n\r\nfirst part", HttpPeerEnd::HoldOpen)});
          },
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<EAbortError>(),
@@ -333,11 +340,11 @@ const FailureCase FailureCases[] = {
      .After = [](const TestHTTP& H) { EXPECT_FALSE(H.TimedOut); }},
     {.Name = "AbortDuringFileCapture",
      .Arrange =
-         [](TestHTTP& H, HttpPeer& Peer) {
+         [](TestHTTP& H, FailureScene& Scene) {
              AbortOnFirstPacket(H);
              H.InputFileMode = true;
              H.Body = "body.bin";
-             Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\n\r\nfirst part", HttpPeerEnd::HoldOpen)});
+             Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\n\r\nfirst part", HttpPeerEnd::HoldOpen)});
          },
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<EAbortError>(),
@@ -345,10 +352,10 @@ const FailureCase FailureCases[] = {
      .Expected = {"AboutToSend", "Connect", "Disconnect"}},
     {.Name = "AbortDuringCountedCapture",
      .Arrange =
-         [](TestHTTP& H, HttpPeer& Peer) {
+         [](TestHTTP& H, FailureScene& Scene) {
              AbortOnFirstPacket(H);
-             Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst part",
-                                        HttpPeerEnd::HoldOpen)});
+             Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nfirst part",
+                                              HttpPeerEnd::HoldOpen)});
          },
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<EAbortError>(),
@@ -356,8 +363,8 @@ const FailureCase FailureCases[] = {
      .Expected = {"AboutToSend", "Connect", "Disconnect"}},
     {.Name = "PeerClosesBeforeTheAnnouncedLength",
      .Arrange =
-         [](TestHTTP&, HttpPeer& Peer) {
-             Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nshort")});
+         [](TestHTTP&, FailureScene& Scene) {
+             Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nshort")});
          },
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<ESockError>(),
@@ -365,8 +372,8 @@ const FailureCase FailureCases[] = {
      .Expected = {"AboutToSend", "Connect", "Disconnect"}},
     {.Name = "LengthBeyond32BitsNotDeliveredFails",
      .Arrange =
-         [](TestHTTP&, HttpPeer& Peer) {
-             Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 4294967301\r\n\r\nshort")});
+         [](TestHTTP&, FailureScene& Scene) {
+             Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 4294967301\r\n\r\nshort")});
          },
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<ESockError>(),
@@ -375,10 +382,10 @@ const FailureCase FailureCases[] = {
      .After = [](const TestHTTP& H) { EXPECT_EQ(H.TransferTotal, 0); }},
     {.Name = "BodyFileCannotBeCreated",
      .Arrange =
-         [](TestHTTP& H, HttpPeer& Peer) {
+         [](TestHTTP& H, FailureScene& Scene) {
              H.InputFileMode = true;
              H.Body = "no-such-folder/body.bin";
-             Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\n\r\nbody")});
+             Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\n\r\nbody")});
          },
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<EFileCreateError>(),
@@ -386,10 +393,10 @@ const FailureCase FailureCases[] = {
      .Expected = {"AboutToSend", "Connect", "Disconnect"}},
     {.Name = "HeaderFileCannotBeCreated",
      .Arrange =
-         [](TestHTTP& H, HttpPeer& Peer) {
+         [](TestHTTP& H, FailureScene& Scene) {
              H.OutputFileMode = true;
              H.Header = "no-such-folder/head.txt";
-             Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\n\r\nbody")});
+             Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\n\r\nbody")});
          },
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<EFileCreateError>(),
@@ -398,7 +405,7 @@ const FailureCase FailureCases[] = {
     {.Name = "DataFileMissingFailsBeforeConnecting",
      .Cmd = Command::Put,
      .Arrange =
-         [](TestHTTP& H, HttpPeer&) {
+         [](TestHTTP& H, FailureScene&) {
              H.OutputFileMode = true;
              H.SendData = "missing.bin";
          },
@@ -414,15 +421,15 @@ class Failure : public testing::TestWithParam<FailureCase> {};
 TEST_P(Failure, RaisesAfterTheConnectionIsClosed) {
     const FailureCase& Case = GetParam();
     InTempFolder Work;
-    HttpPeer Peer;
+    FailureScene Scene;
     TestHTTP H(nullptr);
     H.TimeOut = 10000;
-    Case.Arrange(H, Peer);
+    Case.Arrange(H, Scene);
     H.OnAboutToSend = [&H](TComponent*) { H.Log.push_back("AboutToSend"); };
     H.OnConnectionFailed = [&H](TComponent*) { H.Log.push_back("ConnectionFailed"); };
     H.OnSuccess = [&H](CmdType) { H.Log.push_back("Success"); };
     H.OnFailure = [&H](CmdType) { H.Log.push_back("Failure"); };
-    const std::string URL = Case.URL(Peer);
+    const std::string URL = Case.URL(Scene);
 
     try {
         RunCommand(H, Case.Cmd, URL, H.SendData);
@@ -438,7 +445,7 @@ TEST_P(Failure, RaisesAfterTheConnectionIsClosed) {
         Case.After(H);
     }
     if (Case.PeerSeesClose) {
-        EXPECT_TRUE(Peer.WaitClientClosed(0));
+        EXPECT_TRUE(Scene.Peer.WaitClientClosed(0));
     }
 }
 

@@ -2,6 +2,7 @@
 // all on loopback ports.
 #include "HttpTestKit.h"
 #include "net/SocketErrors.h"
+#include "support/LoopbackPorts.h"
 
 #include <gtest/gtest.h>
 
@@ -123,7 +124,8 @@ TEST(ThroughNoProxy, ProxyPortWhereNothingListensRaises) {
     TestHTTP H(nullptr);
     H.TimeOut = 30000;
     H.Proxy = "127.0.0.1";
-    H.ProxyPort = FreeLoopbackPort();
+    ClosedPort Refusing;
+    H.ProxyPort = Refusing.Port();
     int Outcomes = 0;
     H.OnSuccess = [&](CmdType) { ++Outcomes; };
     H.OnFailure = [&](CmdType) { ++Outcomes; };
