@@ -152,7 +152,7 @@ protected:
 
     // Longest single block of a wait. A flag may be set on another thread (a serve thread polls flags
     // that the GUI thread's notifications set), and this bounds how late the waiter sees it.
-    static constexpr int WaitSliceMs = 25;
+    static constexpr int WaitSliceMs = 50;
 
     // The one wait of the component: tests Done, and until it holds or Deadline passes, blocks until
     // the thread has work or the socket is ready for For, then runs the message pump. Never spins.
