@@ -150,7 +150,12 @@ public:
                 Sent += static_cast<size_t>(N);
                 continue;
             }
-            if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+            if (N < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                // Reset or gone: the client will not read on.
+                FEnded = true;
+                FPeer.Mark(FIndex, &TRecord::ClientClosed);
+                return false;
+            }
             if (Wait(true, Clock::time_point::max(), false) == TWake::Stopped) return false;
         }
         return true;
