@@ -188,10 +188,10 @@ void MessageQueue::RearmLocked() {
     std::optional<Clock::time_point> Earliest;
     for (const auto& T : Timers)
         if (!T.Pending && (!Earliest || T.Due < *Earliest)) Earliest = T.Due;
-    itimerspec Spec{};
-    if (Earliest) Spec.it_value = ToTimespec(*Earliest);
+    itimerspec Setting{};
+    if (Earliest) Setting.it_value = ToTimespec(*Earliest);
     // Setting the timer also clears an expiry not yet read, so a stale expiry never wakes the thread.
-    ::timerfd_settime(TimerFd.Get(), TFD_TIMER_ABSTIME, &Spec, nullptr);
+    ::timerfd_settime(TimerFd.Get(), TFD_TIMER_ABSTIME, &Setting, nullptr);
 }
 
 void MessageQueue::DropTicksLocked(HWND Window, uintptr_t Id) {
