@@ -170,6 +170,9 @@ private:
     // After a failed receive: stores the error number and tells whether it ends the transfer
     // normally (the socket is not connected); other errors but would block raise.
     bool ReceiveFailureEnds();
+    // The receive loop of the counted captures: hands each chunk to Sink, never takes more than Count
+    // bytes, and tells whether the peer closed before all of them arrived.
+    bool ReceiveCounted(int64_t Count, const std::function<void(const char* Data, int Length)>& Sink);
 
     // This component counted itself in WinsockUsers, so its destruction counts itself out.
     bool FStartedWinsock = false;

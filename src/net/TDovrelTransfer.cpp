@@ -360,50 +360,19 @@ void TDovrel::CaptureString(std::string& Text, int32_t Size) {
     ReportAbort(CaptureAborted);
 }
 
-void TDovrel::CaptureFileCount(const std::string& FileName, int64_t Count) {
-    StatusMessage(8, "CaptureFile");
-    if (Count < 0) throw ERangeError("CaptureFileCount: negative count " + std::to_string(Count));
+bool TDovrel::ReceiveCounted(int64_t Count, const std::function<void(const char* Data, int Length)>& Sink) {
+    if (Count < 0) throw ERangeError("Capture of a negative count " + std::to_string(Count));
     ReceivedCount = 0;
     TTimeoutScope Timeout(*this);
     int64_t Left = Count;
     bool Closed = false;
-    {
-        TFileStream File(FileName, TFileMode::Create);
-        // Never more than what is still due is taken, so bytes that follow the body stay queued.
-        PumpUntil(
-            [&] {
-                if (Left == 0 || CancelRequested) return true;
-                int N = platform::recv(SocketFd(), IoBuffer.data(), ChunkOf(Left), 0);
-                if (N > 0) {
-                    File.WriteBuffer(IoBuffer.data(), N);
-                    Left -= N;
-                    AddWrapping(ReceivedCount, N);
-                    if (OnPacketRecvd) OnPacketRecvd(this);
-                    TimerOn();
-                    return Left == 0;
-                }
-                if (N == 0 || ReceiveFailureEnds()) Closed = true;
-                return Closed;
-            },
-            TWaitFor::Readable);
-    }
-    ReportAbort(SendAborted);
-    if (Closed) throw ESockError(ClosedEarly);
-}
-
-void TDovrel::CaptureStringCount(std::string& Text, int64_t Count) {
-    StatusMessage(8, "Capture String");
-    if (Count < 0) throw ERangeError("CaptureStringCount: negative count " + std::to_string(Count));
-    ReceivedCount = 0;
-    TTimeoutScope Timeout(*this);
-    int64_t Left = Count;
-    bool Closed = false;
+    // Never more than what is still due is taken, so bytes that follow the body stay queued.
     PumpUntil(
         [&] {
             if (Left == 0 || CancelRequested) return true;
             int N = platform::recv(SocketFd(), IoBuffer.data(), ChunkOf(Left), 0);
             if (N > 0) {
-                Text.append(IoBuffer.data(), static_cast<size_t>(N));
+                Sink(IoBuffer.data(), N);
                 Left -= N;
                 AddWrapping(ReceivedCount, N);
                 if (OnPacketRecvd) OnPacketRecvd(this);
@@ -414,6 +383,24 @@ void TDovrel::CaptureStringCount(std::string& Text, int64_t Count) {
             return Closed;
         },
         TWaitFor::Readable);
+    return Closed;
+}
+
+void TDovrel::CaptureFileCount(const std::string& FileName, int64_t Count) {
+    StatusMessage(8, "CaptureFile");
+    bool Closed = false;
+    {
+        TFileStream File(FileName, TFileMode::Create);
+        Closed = ReceiveCounted(Count, [&](const char* Data, int Length) { File.WriteBuffer(Data, Length); });
+    }
+    ReportAbort(SendAborted);
+    if (Closed) throw ESockError(ClosedEarly);
+}
+
+void TDovrel::CaptureStringCount(std::string& Text, int64_t Count) {
+    StatusMessage(8, "Capture String");
+    bool Closed =
+        ReceiveCounted(Count, [&](const char* Data, int Length) { Text.append(Data, static_cast<size_t>(Length)); });
     ReportAbort(CaptureAborted);
     if (Closed) throw ESockError(ClosedEarly);
 }
