@@ -18,7 +18,6 @@ constexpr const char* SettingsFileName = "qelto.ini";
 constexpr const char* ScratchFileName = "temp.html";
 
 constexpr const char* ShakingStatus = "Shaking.";
-constexpr int MaxPause = 15000; // the pause between two proxies lasts rand() mod this, in ms
 constexpr int VisitTimeOut = 30000;
 constexpr int DefaultMax = 20; // Max when the field does not hold an integer after a success
 
@@ -185,7 +184,8 @@ void TForm1::RunLoop() {
         }
 
         // Drawn whatever the hook does, so the sequence of draws does not depend on the host.
-        const int Pause = Rand() % MaxPause;
+        const int Draw = Rand();
+        const int Pause = PauseMax > 0 ? Draw % PauseMax : 0;
         if (PauseHook) PauseHook(Pause);
         SaveSettings();
         if (FStopRequested) break;

@@ -96,6 +96,9 @@ public:
     // it waits but takes no input. The length is drawn from the random generator whatever the hook does;
     // a hook that serves a stop request (StopRequested()) may return early.
     TPauseHook PauseHook;
+    // The pause lasts a draw modulo this, in ms; at 0 or below the draw is still taken, so the sequence of
+    // draws stays the window's, but the pause is 0.
+    int PauseMax = 15000;
     // Fired after each visited line has been rewritten (also for a stopped visit, with Mark None).
     TVisitResultEvent OnVisitResult;
     // Fired at the end of a run that a FormClose asked to stop; see FormClose. When the run ends by an
