@@ -1,0 +1,56 @@
+#include "cli/TConsole.h"
+
+#include "platform/System.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+const char* ColourOf(TProxyMark Mark) {
+    switch (Mark) {
+    case TProxyMark::Success:
+        return "\x1b[32m"; // green
+    case TProxyMark::Fallback:
+        return "\x1b[33m"; // yellow
+    case TProxyMark::Failure:
+        return "\x1b[31m"; // red
+    case TProxyMark::None:
+        break;
+    }
+    return nullptr;
+}
+
+constexpr const char* ColourReset = "\x1b[0m";
+
+} // namespace
+
+bool TConsole::WantsColour(std::FILE* Out) {
+    const char* NoColour = std::getenv("NO_COLOR");
+    return ::isatty(::fileno(Out)) == 1 && (!NoColour || !*NoColour);
+}
+
+void TConsole::Status(const std::string& Text) {
+    Line(platform::SjisToUtf8(Text));
+}
+
+void TConsole::VisitResult(const TVisitResult& Result) {
+    Line(FormatVisitResult(Result, FColour));
+}
+
+void TConsole::Line(const std::string& Utf8) {
+    std::fwrite(Utf8.data(), 1, Utf8.size(), FOut);
+    std::fputc('\n', FOut);
+    std::fflush(FOut);
+}
+
+std::string TConsole::FormatVisitResult(const TVisitResult& Result, bool Colour) {
+    std::string Text = "[" + std::to_string(Result.Index + 1) + "/" + std::to_string(Result.Count) + "] " +
+                       platform::SjisToUtf8(Result.Line) + " " + std::to_string(Result.Milliseconds) + " ms";
+    if (Result.Mark == TProxyMark::None)
+        Text += Result.Failure.empty() ? " - stopped" : " - stopped: " + platform::SjisToUtf8(Result.Failure);
+    else if (Result.Mark != TProxyMark::Success && !Result.Failure.empty())
+        Text += " - " + platform::SjisToUtf8(Result.Failure);
+    const char* Start = Colour ? ColourOf(Result.Mark) : nullptr;
+    return Start ? Start + Text + ColourReset : Text;
+}
