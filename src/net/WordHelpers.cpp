@@ -4,6 +4,8 @@
 
 std::string NthWord(const std::string& Text, char Separator, int32_t N) {
     std::string Word;
+    // Before the count below, whose N - 1 would overflow for the lowest N.
+    if (N < 1) return Word;
     int32_t Count = 0;
     for (char Byte : Text) {
         if (Byte == Separator)

@@ -33,6 +33,7 @@ INSTANTIATE_TEST_SUITE_P(Table, NthWordTest,
                                          TWordCase{",a", ',', 1, ""}, TWordCase{",a", ',', 2, "a"},
                                          TWordCase{"abc", ',', 1, "abc"}, TWordCase{"abc,", ',', 2, ""},
                                          TWordCase{"abc", ',', 0, ""}, TWordCase{"abc", ',', -1, ""},
+                                         TWordCase{"a,b", ',', INT32_MIN, ""},
                                          TWordCase{"", ',', 1, ""}, TWordCase{"", ',', 0, ""},
                                          TWordCase{"http://host:80/x", ':', 2, "//host"},
                                          TWordCase{"http://host:80/x", '/', 3, "host:80"}));
