@@ -98,7 +98,7 @@ std::vector<char> BuildHostEntry(const std::vector<uint32_t>& Addresses, int Cap
     const size_t Count = std::min({Addresses.size(), Room, size_t{0xFFFF}});
     if (Count == 0) return {};
     std::vector<char> Entry(sizeof(HostEntryHeader) + Count * sizeof(uint32_t));
-    const HostEntryHeader Header{static_cast<uint16_t>(Count), 0};
+    const HostEntryHeader Header{AF_INET, sizeof(uint32_t), static_cast<uint16_t>(Count), 0};
     std::memcpy(Entry.data(), &Header, sizeof Header);
     std::memcpy(Entry.data() + sizeof Header, Addresses.data(), Count * sizeof(uint32_t));
     return Entry;

@@ -127,11 +127,18 @@ int WSAAsyncSelect(SOCKET S, HWND Window, UINT Message, long Events);
 // written by the worker and never written at all when the window has gone.
 uintptr_t WSAAsyncGetHostByName(HWND Window, UINT Message, const char* Name, char* Buffer, int BufferLength);
 
-// The layout of a host entry in a look-up buffer: the addresses (network order) follow the header.
+// The layout of a host entry in a look-up buffer: the addresses (network order) follow the header. Like
+// any host entry it names the family and the length of its addresses, which also keeps an entry from
+// being 8 bytes long: the completion carries the entry's length where a listener that waits for a
+// connection posts event 8 on the same message, and the component cannot tell the two apart.
 struct HostEntryHeader {
+    uint16_t AddressType;   // AF_INET
+    uint16_t AddressLength; // 4
     uint16_t AddressCount;
     uint16_t Reserved;
 };
+static_assert(sizeof(HostEntryHeader) + sizeof(uint32_t) > 8,
+              "a host entry of one address must not be 8 bytes");
 // First address of an entry written by WSAAsyncGetHostByName; false when it holds none.
 bool HostEntryFirstAddress(const char* Buffer, int BufferLength, uint32_t& Address);
 
