@@ -127,12 +127,15 @@ TDovrel::~TDovrel() {
     } catch (...) {
     }
     Cancel();
+    // The window goes before anything it may write into: a serve thread destroys a connection instance
+    // whose window lives on the GUI thread, where a look-up completion copies into HostEntryBuffer when
+    // it is dispatched. Destroying the window waits for a dispatch in progress and drops the rest.
+    platform::DestroyWindow(WindowHandle);
+    WindowHandle = 0;
     WinsockInfo.reset();
     delete TimeoutTimer;
     TimeoutTimer = nullptr;
     HostEntryBuffer.reset();
-    platform::DestroyWindow(WindowHandle);
-    WindowHandle = 0;
     ShuttingDown = true;
     try {
         RequestCloseSocket();
