@@ -63,8 +63,12 @@ void TDovrel::Wndproc(TMessage& Message) {
                 }
                 break;
             case platform::FD_CLOSE:
-                // Bytes still queued are read first; the reader sees the close when they are gone.
                 FPeerClosed = true;
+                // A reset is a failed transfer, not an end: the socket stays, so the operation under way (or
+                // the next one) meets the error itself. Replacing it here would leave a fresh socket whose
+                // "not connected" reads as an orderly close, and a cut response as a complete one.
+                if (!LastEventOk) break;
+                // Bytes still queued are read first; the reader sees the close when they are gone.
                 if (!DataAvailable()) RequestCloseSocket();
                 break;
             default:
