@@ -5,6 +5,7 @@
 #include "framework/TFileStream.h"
 #include "framework/TMemoryStream.h"
 #include "framework/TextHelpers.h"
+#include "net/TTimeoutScope.h"
 #include "net/WordHelpers.h"
 
 #include <cstddef>
@@ -385,6 +386,9 @@ void TVexHTTP::SendHTTP() {
 }
 
 void TVexHTTP::RemoveHeader() {
+    // The header is one operation under one time-out: a peer that drips it, each line within the
+    // time-out, must not hold the command for ever.
+    TTimeoutScope Timeout(*this);
     TransferTotal = 0;
     ReceivedCookie.clear();
     ContentLength = -1;

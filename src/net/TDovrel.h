@@ -179,6 +179,9 @@ private:
     // The peer of the current socket has closed; set by the close notification even when it is
     // dropped because bytes are still queued, so a read waiting for more than those ends.
     std::atomic<bool> FPeerClosed{false};
+    // Time-out scopes open on this component; only the outermost arms and disarms the timer.
+    friend class TTimeoutScope;
+    int FTimeoutScopes = 0;
 };
 
 // Creates a hidden "TrelkWindowClass" window bound to Owner; 0 when it cannot be made.
