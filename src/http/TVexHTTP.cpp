@@ -18,6 +18,7 @@ const char* const TransactionCompletedText = "Transaction Completed";
 const char* const EmptyURLText = "Empty URL";
 const char* const SecureNotSupportedText = "HTTP Secure Socket is not supported";
 const char* const TooManyRedirectsText = "Too many redirects";
+const char* const HeaderCutText = "Connection closed before the response header ended";
 
 // Request line method texts, indexed by CmdType; CmdWRAPPED sends no request line.
 const char* const MethodTexts[] = {"GET ",  "OPTIONS ", "HEAD ", "POST ",   "PUT ",   "PATCH ", "COPY ",
@@ -54,7 +55,7 @@ std::string WithoutLineEnd(const std::string& Line) {
 }
 
 bool IsHeaderEnd(const std::string& Line) {
-    return Line.empty() || Line == "\n" || Line == "\r\n";
+    return Line == "\n" || Line == "\r\n";
 }
 
 bool IsDigit(char C) {
@@ -406,17 +407,23 @@ void TVexHTTP::RemoveHeader() {
             Header += Line;
     };
 
-    std::string Line = ReadLn();
-    if (!Line.empty()) {
-        // The status is read without the line end, so "HTTP/1.0 404\r\n" is 404, not "no status"; a
-        // number that does not fit the 16-bit status is no status either, never a wrapped one.
-        const int32_t Code = StrToIntDef(NthWord(WithoutLineEnd(Line), ' ', 2), 0);
-        ReplyCode = static_cast<int16_t>(Code >= INT16_MIN && Code <= INT16_MAX ? Code : 0);
-    }
+    // A header that the peer cuts short by closing is no response, however much of it came: the body
+    // and the status would be taken from a transfer that failed.
+    auto NextLine = [&] {
+        std::string Next = ReadLn();
+        if (Next.empty()) throw ESockError(HeaderCutText);
+        return Next;
+    };
+
+    std::string Line = NextLine();
+    // The status is read without the line end, so "HTTP/1.0 404\r\n" is 404, not "no status"; a number
+    // that does not fit the 16-bit status is no status either, never a wrapped one.
+    const int32_t Code = StrToIntDef(NthWord(WithoutLineEnd(Line), ' ', 2), 0);
+    ReplyCode = static_cast<int16_t>(Code >= INT16_MIN && Code <= INT16_MAX ? Code : 0);
     Store(Line);
 
     do {
-        Line = ReadLn();
+        Line = NextLine();
         const std::string Upper = UpperCase(Line);
         const std::string Name = NthWord(Upper, ' ', 1);
         if (Name == "SET-COOKIE:") {

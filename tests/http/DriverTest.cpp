@@ -145,12 +145,6 @@ const OrderCase OrderCases[] = {
      .Responses = {"HTTP/1.0 399 Odd\r\nLocation: /b\r\n\r\n"},
      .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Disconnect"},
      .Connections = 1},
-    {.Name = "NoStatusCountsAsSuccess",
-     .Path = "/a",
-     .Responses = {""},
-     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Success 0",
-                  "Status Transaction Completed", "Disconnect"},
-     .Connections = 1},
 };
 
 class EventOrder : public testing::TestWithParam<OrderCase> {};
@@ -360,6 +354,12 @@ const FailureCase FailureCases[] = {
      .URL = PeerUrl("/a"),
      .Raises = ClassOf<EAbortError>(),
      .Message = "Socket capture aborted",
+     .Expected = {"AboutToSend", "Connect", "Disconnect"}},
+    {.Name = "PeerClosesBeforeTheStatusLine",
+     .Arrange = [](TestHTTP&, FailureScene& Scene) { Scene.Peer.SetReplies({OnePacket("")}); },
+     .URL = PeerUrl("/a"),
+     .Raises = ClassOf<ESockError>(),
+     .Message = "Connection closed before the response header ended",
      .Expected = {"AboutToSend", "Connect", "Disconnect"}},
     {.Name = "PeerClosesBeforeTheAnnouncedLength",
      .Arrange =

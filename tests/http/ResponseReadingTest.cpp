@@ -141,12 +141,6 @@ const ResponseCase ResponseCases[] = {
      .ReplyCode = 200,
      .Header = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
      .Body = "5\r\nhello\r\n0\r\n\r\n"},
-    {.Name = "EmptyReply", .Response = "", .ReplyCode = 0, .Header = "", .Body = ""},
-    {.Name = "ClosedWithinHeader",
-     .Response = "HTTP/1.0 200 OK\r\nX-Half: y",
-     .ReplyCode = 200,
-     .Header = "HTTP/1.0 200 OK\r\n",
-     .Body = ""},
 };
 
 enum class Modes { Text, Files };
