@@ -407,11 +407,16 @@ void TVexHTTP::RemoveHeader() {
             Header += Line;
     };
 
+    int64_t HeaderBytes = 0;
     // A header that the peer cuts short by closing is no response, however much of it came: the body
-    // and the status would be taken from a transfer that failed.
+    // and the status would be taken from a transfer that failed. One that never ends is cut here, long
+    // before the memory (or the disk) it would fill.
     auto NextLine = [&] {
         std::string Next = ReadLn();
         if (Next.empty()) throw ESockError(HeaderCutText);
+        HeaderBytes += static_cast<int64_t>(Next.size());
+        if (HeaderBytes > MaxHeaderBytes)
+            throw ERangeError("Response header longer than " + std::to_string(MaxHeaderBytes) + " bytes");
         return Next;
     };
 

@@ -67,6 +67,8 @@ public:
 
     // A command follows at most this many redirects, then raises "Too many redirects".
     static constexpr int MaxRedirects = 20;
+    // A response header (status line, fields and the empty line) longer than this raises the range error.
+    static constexpr int64_t MaxHeaderBytes = 1 << 20;
 
 protected:
     // The steps of one command, each replaceable by a descendant.
