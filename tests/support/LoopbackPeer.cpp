@@ -60,6 +60,11 @@ PeerScript& PeerScript::SendPattern(uint64_t Count) {
     return *this;
 }
 
+PeerScript& PeerScript::SendRepeated(std::string Unit, uint64_t Count) {
+    FSteps.push_back({TKind::Repeated, std::move(Unit), Count, {}});
+    return *this;
+}
+
 PeerScript& PeerScript::Stall(std::chrono::milliseconds Time) {
     FSteps.push_back({TKind::Stall, {}, 0, Time});
     return *this;
@@ -124,7 +129,11 @@ public:
     // here), the peer stops, or Deadline passes; Hold-like waits also end on Release or a next client.
     TWake Wait(bool WantWrite, Clock::time_point Deadline, bool Holding) {
         pollfd Fds[4] = {};
-        Fds[0] = {FFd, static_cast<short>((FReading && !FEnded ? POLLIN : 0) | (WantWrite ? POLLOUT : 0)), 0};
+        // A connection whose client has gone keeps reporting a hang-up; it is left out of the wait unless
+        // a send asks, so a stall or a hold after the end blocks instead of spinning.
+        const bool Watch = WantWrite || !FEnded;
+        Fds[0] = {Watch ? FFd : -1,
+                  static_cast<short>((FReading && !FEnded ? POLLIN : 0) | (WantWrite ? POLLOUT : 0)), 0};
         Fds[1] = {FPeer.FStopEvent, POLLIN, 0};
         Fds[2] = {Holding ? FPeer.FReleaseEvent : -1, POLLIN, 0};
         Fds[3] = {Holding ? FPeer.FListener : -1, POLLIN, 0};
@@ -134,6 +143,12 @@ public:
         if (Fds[0].revents & (POLLIN | POLLERR | POLLHUP)) {
             if (FReading && !FEnded) return ReceiveOnce();
             if (WantWrite) return TWake::Ready; // the send that follows reports the failure
+            if (!FEnded && (Fds[0].revents & (POLLERR | POLLHUP))) {
+                // A peer that stopped reading still learns of a client that closed or reset.
+                FEnded = true;
+                FPeer.Mark(FIndex, &TRecord::ClientClosed);
+                return TWake::ClientClosed;
+            }
         }
         if (Fds[0].revents & POLLOUT) return TWake::Ready;
         if (Fds[2].revents) return TWake::Released;
@@ -309,6 +324,18 @@ void LoopbackPeer::RunScript(int Fd, const PeerScript& Script, size_t Index) {
                 Ok = Connection.SendAll(Chunk.data(), Chunk.size());
             }
             break;
+        case PeerScript::TKind::Repeated: {
+            if (Step.Bytes.empty()) break;
+            // Whole units per chunk, about ChunkSize bytes each.
+            const uint64_t PerChunk = std::max<uint64_t>(1, ChunkSize / Step.Bytes.size());
+            std::string Chunk;
+            for (uint64_t I = 0; I < std::min(PerChunk, Step.Count); ++I) Chunk += Step.Bytes;
+            for (uint64_t Sent = 0; Ok && Sent < Step.Count; Sent += PerChunk) {
+                const uint64_t Units = std::min(PerChunk, Step.Count - Sent);
+                Ok = Connection.SendAll(Chunk.data(), static_cast<size_t>(Units * Step.Bytes.size()));
+            }
+            break;
+        }
         case PeerScript::TKind::Stall:
             Ok = Connection.Stall(Step.Time);
             break;

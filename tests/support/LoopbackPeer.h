@@ -23,6 +23,9 @@ public:
                               std::chrono::milliseconds Gap = std::chrono::milliseconds(5));
     // Sends Count bytes of a repeating pattern (see PatternBytes) without building them all at once.
     PeerScript& SendPattern(uint64_t Count);
+    // Sends Unit Count times over, without building the whole stream at once (a line of 100 MB, a
+    // header that never ends). A client that closes ends the step early.
+    PeerScript& SendRepeated(std::string Unit, uint64_t Count);
     // Sends nothing for Time; still receives unless reading was stopped.
     PeerScript& Stall(std::chrono::milliseconds Time);
     // Waits until the bytes received on this connection contain Marker, or hold at least Count bytes.
@@ -39,7 +42,18 @@ public:
 
 private:
     friend class LoopbackPeer;
-    enum class TKind { Send, Pattern, Stall, ReceiveUntil, ReceiveAtLeast, StopReading, Hold, Close, Reset };
+    enum class TKind {
+        Send,
+        Pattern,
+        Repeated,
+        Stall,
+        ReceiveUntil,
+        ReceiveAtLeast,
+        StopReading,
+        Hold,
+        Close,
+        Reset
+    };
     struct TStep {
         TKind Kind;
         std::string Bytes;
