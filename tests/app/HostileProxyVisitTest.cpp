@@ -1,0 +1,142 @@
+// A run over one hostile proxy: the hostile peers of support/HostilePeers.h and proxies that cannot be
+// reached, each visited by the window's own VisitProxy with a short time-out. The line gets the mark its
+// row states and the visit the failure text; nothing waits past the time-out, and the connection ends.
+#include "app/ProxyList.h"
+
+#include "AppFixtures.h"
+#include "support/HostilePeers.h"
+#include "support/LoopbackPorts.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+constexpr int32_t ShortTimeOut = 400;
+
+const char* const ReadLnTooLong = "ReadLn: line longer than 65536 bytes";
+const char* const HeaderTooLong = "Response header longer than 1048576 bytes";
+const char* const HeaderCut = "Connection closed before the response header ended";
+const char* const Reset = "10054:Connection reset by peer";
+const char* const Fetched = ""; // no failure
+
+// Where the proxy line points when no hostile peer stands behind it.
+enum class Unreachable { No, Refusing, Unanswered };
+
+struct VisitCase {
+    const char* Name;
+    std::optional<HostileKind> Kind; // the peer behind the proxy line
+    std::string Host = "127.0.0.1";
+    Unreachable Port = Unreachable::No;
+    std::string Mark = FailureMark;
+    std::string Failure = {};
+    bool TimesOut = false;
+};
+
+void PrintTo(const VisitCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+VisitCase Peer(HostileKind Kind, std::string Mark, std::string Failure, bool TimesOut = false) {
+    return {HostileName(Kind),  Kind,    "127.0.0.1", Unreachable::No, std::move(Mark),
+            std::move(Failure), TimesOut};
+}
+
+const VisitCase VisitCases[] = {
+    Peer(HostileKind::HeaderDrip, FailureMark, "Socket readln aborted", true),
+    Peer(HostileKind::EndlessHeader, FailureMark, HeaderTooLong),
+    Peer(HostileKind::HugeHeaderLine, FailureMark, ReadLnTooLong),
+    Peer(HostileKind::HugeLocation, FailureMark, ReadLnTooLong),
+    Peer(HostileKind::HugeCookie, FailureMark, ReadLnTooLong),
+    // The visit keeps its bodies in the scratch file, whose capture says "send" when it is aborted.
+    Peer(HostileKind::EndlessBody, FailureMark, "Socket send aborted", true),
+    Peer(HostileKind::EndlessCountedBody, FailureMark, "Socket send aborted", true),
+    Peer(HostileKind::ResetInHeader, FailureMark, Reset),
+    Peer(HostileKind::ResetInBody, FailureMark, Reset),
+    Peer(HostileKind::ResetInCountedBody, FailureMark, Reset),
+    Peer(HostileKind::CloseBeforeStatus, FailureMark, HeaderCut),
+    Peer(HostileKind::CloseInHeader, FailureMark, HeaderCut),
+    Peer(HostileKind::Garbage, FailureMark, HeaderCut),
+    Peer(HostileKind::KeepAliveWithLength, SuccessMark, Fetched),
+    Peer(HostileKind::KeepAliveWithoutLength, FailureMark, "Socket send aborted", true),
+    Peer(HostileKind::LengthBeyondBody, FailureMark, "Socket send aborted", true),
+    Peer(HostileKind::NegativeLength, SuccessMark, Fetched),
+    Peer(HostileKind::ChunkedClosed, SuccessMark, Fetched),
+    Peer(HostileKind::ChunkedKeptAlive, FailureMark, "Socket send aborted", true),
+    Peer(HostileKind::RedirectLoop, FailureMark, "Too many redirects"),
+    Peer(HostileKind::RedirectToHttps, FailureMark, "HTTP Secure Socket is not supported"),
+    // An HTTP error status counts as fetched, early or not.
+    Peer(HostileKind::Unauthorized, SuccessMark, Fetched),
+    Peer(HostileKind::AnswersEarly, SuccessMark, Fetched),
+    // The request fits the buffers of a peer that never reads; the answer is what never comes.
+    Peer(HostileKind::NeverReads, FailureMark, "Socket readln aborted", true),
+    {.Name = "UnresolvableHost",
+     .Kind = {},
+     .Host = std::string(70, 'n'), // longer than a name's label may be: fails without asking anyone
+     .Port = Unreachable::Refusing,
+     .Failure = "Null Remote Address"},
+    {.Name = "RefusedPort", .Kind = {}, .Port = Unreachable::Refusing, .Failure = "Connection Failed"},
+    {.Name = "RefusedPortOfNamedHost",
+     .Kind = {},
+     .Host = "localhost",
+     .Port = Unreachable::Refusing,
+     .Failure = "Connection Failed"},
+    {.Name = "ConnectNeverCompletes",
+     .Kind = {},
+     .Port = Unreachable::Unanswered,
+     .Failure = "Connection Timed out",
+     .TimesOut = true},
+};
+
+class HostileProxyVisit : public FormFixture, public testing::WithParamInterface<VisitCase> {};
+
+TEST_P(HostileProxyVisit, MarksTheLineAsStated) {
+    const VisitCase& Case = GetParam();
+    std::unique_ptr<LoopbackPeer> Proxy;
+    if (Case.Kind) {
+        HostileScene Scene = HostileScripts(*Case.Kind);
+        Proxy = std::make_unique<LoopbackPeer>(Scene.Scripts, Scene.Options);
+    }
+    ClosedPort Refusing;
+    UnansweredPort Unanswered;
+    const uint16_t Port = Case.Port == Unreachable::Refusing     ? Refusing.Port()
+                          : Case.Port == Unreachable::Unanswered ? Unanswered.Port()
+                                                                 : Proxy->Port();
+    const std::string Line = Case.Host + ":" + std::to_string(Port);
+    Memo1.SetLines({Line});
+    Memo2.SetLines({"http://127.0.0.1:1/page.html"});
+    // The visit sets its own 30 s; every request of it then starts with the short one instead.
+    Form.VexHTTP1->OnAboutToSend = [this](TComponent*) { Form.VexHTTP1->TimeOut = ShortTimeOut; };
+
+    Form.Button1Click(&Form);
+
+    EXPECT_EQ(Memo1.Lines(), Lines{Line + Case.Mark});
+    EXPECT_EQ(Form.LastVisitError, Case.Failure);
+    EXPECT_EQ(Form.VexHTTP1->TimedOut, Case.TimesOut);
+    EXPECT_FALSE(Form.VexHTTP1->IsConnected);
+    // The run went on as after any visit: a pause, then the marks saved.
+    EXPECT_EQ(ReadFileBytes(SettingsPath()),
+              "1\r\nhttp://127.0.0.1:1/page.html\r\nEdit1\r\n100\r\n1\r\n" + Line + Case.Mark + "\r\n");
+    if (Case.Mark == SuccessMark) {
+        EXPECT_FALSE(std::filesystem::exists(Form.ScratchFile()));
+    }
+    if (Proxy) {
+        ASSERT_GE(Proxy->Accepted(), 1u);
+        for (size_t I = 0; I < Proxy->Accepted(); ++I)
+            EXPECT_TRUE(Proxy->WaitScriptDone(I)) << "connection " << I;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Proxies, HostileProxyVisit, testing::ValuesIn(VisitCases),
+                         [](const testing::TestParamInfo<VisitCase>& Info) {
+                             return std::string(Info.param.Name);
+                         });
+
+} // namespace
