@@ -99,6 +99,9 @@ HostileScene HostileScripts(HostileKind Kind) {
     case HostileKind::NegativeLength:
         Script.Send("HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\nwhole body").Close();
         break;
+    case HostileKind::LengthBeyond32Bits:
+        Script.Send("HTTP/1.0 200 OK\r\nContent-Length: 4294967301\r\n\r\nshort").Close();
+        break;
     case HostileKind::ChunkedClosed:
         Script.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n").Close();
         break;
@@ -173,6 +176,8 @@ const char* HostileName(HostileKind Kind) {
         return "LengthBeyondBody";
     case HostileKind::NegativeLength:
         return "NegativeLength";
+    case HostileKind::LengthBeyond32Bits:
+        return "LengthBeyond32Bits";
     case HostileKind::ChunkedClosed:
         return "ChunkedClosed";
     case HostileKind::ChunkedKeptAlive:

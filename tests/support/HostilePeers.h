@@ -25,6 +25,7 @@ enum class HostileKind {
     KeepAliveWithoutLength, // a whole header without a length and a body, then holds it open
     LengthBeyondBody,       // announces 100 bytes, sends 5 and holds the connection open
     NegativeLength,         // "Content-Length: -5" and a body, then closes
+    LengthBeyond32Bits,     // announces 4,294,967,301 bytes, sends 5 and closes
     ChunkedClosed,          // a chunked body, then closes
     ChunkedKeptAlive,       // a chunked body up to its last chunk, then holds the connection open
     RedirectLoop,           // 302 to itself, on every connection
