@@ -170,6 +170,9 @@ private:
     // After a failed receive: stores the error number and tells whether it ends the transfer
     // normally (the socket is not connected); other errors but would block raise.
     bool ReceiveFailureEnds();
+    // Sends the first Chunk bytes of IoBuffer for SendFile and SendStream, counting SentCount and firing
+    // OnPacketSent; false when a send took nothing.
+    bool SendChunk(int64_t Chunk);
     // The receive loop of the counted captures: hands each chunk to Sink, never takes more than Count
     // bytes, and tells whether the peer closed before all of them arrived.
     bool ReceiveCounted(int64_t Count, const std::function<void(const char* Data, int Length)>& Sink);

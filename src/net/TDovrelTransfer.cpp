@@ -190,27 +190,36 @@ void TDovrel::SendFile(const std::string& FileName) {
             int64_t Chunk = File.Read(IoBuffer.data(), IoBufferSize);
             // A file that ends before its size said (it shrank) has nothing more to give.
             if (Chunk == 0) break;
-            int64_t Sent = 0;
-            PumpUntil(
-                [&] {
-                    if (Sent == Chunk || CancelRequested) return true;
-                    int N =
-                        platform::send(SocketFd(), IoBuffer.data() + Sent, static_cast<int>(Chunk - Sent), 0);
-                    if (N == 0) return true;
-                    if (N > 0) {
-                        Sent += N;
-                        AddWrapping(SentCount, N);
-                        if (OnPacketSent) OnPacketSent(this);
-                    } else {
-                        std::string Text;
-                        ErrorManager(platform::WSAEWOULDBLOCK, Text);
-                    }
-                    return false;
-                },
-                TWaitFor::Writable);
+            // A send that takes nothing ends this chunk only; the file goes on with the next.
+            SendChunk(Chunk);
         } while (File.Position() != File.Size() && !CancelRequested);
     }
     ReportAbort(SendAborted);
+}
+
+bool TDovrel::SendChunk(int64_t Chunk) {
+    int64_t Sent = 0;
+    bool Taken = true;
+    PumpUntil(
+        [&] {
+            if (Sent == Chunk || CancelRequested) return true;
+            int N = platform::send(SocketFd(), IoBuffer.data() + Sent, static_cast<int>(Chunk - Sent), 0);
+            if (N == 0) {
+                Taken = false;
+                return true;
+            }
+            if (N > 0) {
+                Sent += N;
+                AddWrapping(SentCount, N);
+                if (OnPacketSent) OnPacketSent(this);
+            } else {
+                std::string Text;
+                ErrorManager(platform::WSAEWOULDBLOCK, Text);
+            }
+            return false;
+        },
+        TWaitFor::Writable);
+    return Taken;
 }
 
 void TDovrel::SendStream(TStream& Stream) {
@@ -224,27 +233,8 @@ void TDovrel::SendStream(TStream& Stream) {
         do {
             int64_t Chunk = Stream.Read(IoBuffer.data(), ChunkOf(Size - Stream.Position()));
             if (Chunk == 0) break;
-            int64_t Sent = 0;
-            PumpUntil(
-                [&] {
-                    if (Sent == Chunk || CancelRequested) return true;
-                    int N =
-                        platform::send(SocketFd(), IoBuffer.data() + Sent, static_cast<int>(Chunk - Sent), 0);
-                    if (N == 0) {
-                        Ended = true;
-                        return true;
-                    }
-                    if (N > 0) {
-                        Sent += N;
-                        AddWrapping(SentCount, N);
-                        if (OnPacketSent) OnPacketSent(this);
-                    } else {
-                        std::string Text;
-                        ErrorManager(platform::WSAEWOULDBLOCK, Text);
-                    }
-                    return false;
-                },
-                TWaitFor::Writable);
+            // A send that takes nothing ends the stream at once, without an error.
+            Ended = !SendChunk(Chunk);
         } while (!Ended && Stream.Position() < Size && !CancelRequested);
     }
     ReportAbort(SendAborted);
