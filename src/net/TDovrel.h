@@ -173,9 +173,14 @@ private:
     // Sends the first Chunk bytes of IoBuffer for SendFile and SendStream, counting SentCount and firing
     // OnPacketSent; false when a send took nothing.
     bool SendChunk(int64_t Chunk);
-    // The receive loop of the counted captures: hands each chunk to Sink, never takes more than Count
-    // bytes, and tells whether the peer closed before all of them arrived.
-    bool ReceiveCounted(int64_t Count, const std::function<void(const char* Data, int Length)>& Sink);
+    using TChunkSink = std::function<void(const char* Data, int Length)>;
+    // One receive of at most Limit bytes for the captures: hands them to Sink, counts them, fires
+    // OnPacketRecvd and re-arms the time-out. Returns the bytes taken, 0 when the capture ends (the peer
+    // closed, or the socket is not connected), -1 when nothing is queued yet; other errors raise.
+    int ReceiveChunk(int Limit, const TChunkSink& Sink);
+    // The receive loop of the counted captures: never takes more than Count bytes, and tells whether
+    // the peer closed before all of them arrived.
+    bool ReceiveCounted(int64_t Count, const TChunkSink& Sink);
 
     // This component counted itself in WinsockUsers, so its destruction counts itself out.
     bool FStartedWinsock = false;

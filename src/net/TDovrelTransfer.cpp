@@ -268,6 +268,19 @@ void TDovrel::AppendFile(const std::string& FileName) {
     ReportAbort(SendAborted);
 }
 
+int TDovrel::ReceiveChunk(int Limit, const TChunkSink& Sink) {
+    int N = platform::recv(SocketFd(), IoBuffer.data(), Limit, 0);
+    if (N > 0) {
+        Sink(IoBuffer.data(), N);
+        AddWrapping(ReceivedCount, N);
+        if (OnPacketRecvd) OnPacketRecvd(this);
+        TimerOn();
+        return N;
+    }
+    if (N == 0 || ReceiveFailureEnds()) return 0;
+    return -1;
+}
+
 void TDovrel::CaptureFile(const std::string& FileName) {
     StatusMessage(8, "CaptureFile");
     ReceivedCount = 0;
@@ -277,16 +290,9 @@ void TDovrel::CaptureFile(const std::string& FileName) {
         PumpUntil(
             [&] {
                 if (CancelRequested) return true;
-                int N = platform::recv(SocketFd(), IoBuffer.data(), IoBufferSize, 0);
-                if (N > 0) {
-                    File.WriteBuffer(IoBuffer.data(), N);
-                    AddWrapping(ReceivedCount, N);
-                    if (OnPacketRecvd) OnPacketRecvd(this);
-                    TimerOn();
-                    return false;
-                }
-                if (N == 0) return true;
-                return ReceiveFailureEnds();
+                return ReceiveChunk(IoBufferSize, [&](const char* Data, int Length) {
+                           File.WriteBuffer(Data, Length);
+                       }) == 0;
             },
             TWaitFor::Readable);
     }
@@ -299,16 +305,8 @@ void TDovrel::CaptureStream(TStream& Stream, int32_t Size) {
     TTimeoutScope Timeout(*this);
     // One receive; true when it ends the capture (the peer closed, or the socket is not connected).
     auto ReceiveOnce = [&] {
-        int N = platform::recv(SocketFd(), IoBuffer.data(), IoBufferSize, 0);
-        if (N > 0) {
-            Stream.WriteBuffer(IoBuffer.data(), N);
-            AddWrapping(ReceivedCount, N);
-            if (OnPacketRecvd) OnPacketRecvd(this);
-            TimerOn();
-            return false;
-        }
-        if (N == 0) return true;
-        return ReceiveFailureEnds();
+        return ReceiveChunk(IoBufferSize,
+                            [&](const char* Data, int Length) { Stream.WriteBuffer(Data, Length); }) == 0;
     };
     if (Size == -1) {
         // Whatever one receive brings, then one pump; no waiting for more.
@@ -335,22 +333,15 @@ void TDovrel::CaptureString(std::string& Text, int32_t Size) {
     PumpUntil(
         [&] {
             if (CancelRequested || (Size != -1 && static_cast<int64_t>(Text.size()) >= Size)) return true;
-            int N = platform::recv(SocketFd(), IoBuffer.data(), IoBufferSize, 0);
-            if (N > 0) {
-                Text.append(IoBuffer.data(), static_cast<size_t>(N));
-                AddWrapping(ReceivedCount, N);
-                if (OnPacketRecvd) OnPacketRecvd(this);
-                TimerOn();
-                return false;
-            }
-            if (N == 0) return true;
-            return ReceiveFailureEnds();
+            return ReceiveChunk(IoBufferSize, [&](const char* Data, int Length) {
+                       Text.append(Data, static_cast<size_t>(Length));
+                   }) == 0;
         },
         TWaitFor::Readable);
     ReportAbort(CaptureAborted);
 }
 
-bool TDovrel::ReceiveCounted(int64_t Count, const std::function<void(const char* Data, int Length)>& Sink) {
+bool TDovrel::ReceiveCounted(int64_t Count, const TChunkSink& Sink) {
     if (Count < 0) throw ERangeError("Capture of a negative count " + std::to_string(Count));
     ReceivedCount = 0;
     TTimeoutScope Timeout(*this);
@@ -360,16 +351,12 @@ bool TDovrel::ReceiveCounted(int64_t Count, const std::function<void(const char*
     PumpUntil(
         [&] {
             if (Left == 0 || CancelRequested) return true;
-            int N = platform::recv(SocketFd(), IoBuffer.data(), ChunkOf(Left), 0);
+            int N = ReceiveChunk(ChunkOf(Left), Sink);
             if (N > 0) {
-                Sink(IoBuffer.data(), N);
                 Left -= N;
-                AddWrapping(ReceivedCount, N);
-                if (OnPacketRecvd) OnPacketRecvd(this);
-                TimerOn();
                 return Left == 0;
             }
-            if (N == 0 || ReceiveFailureEnds()) Closed = true;
+            Closed = N == 0;
             return Closed;
         },
         TWaitFor::Readable);
@@ -389,8 +376,8 @@ void TDovrel::CaptureFileCount(const std::string& FileName, int64_t Count) {
 
 void TDovrel::CaptureStringCount(std::string& Text, int64_t Count) {
     StatusMessage(8, "Capture String");
-    bool Closed =
-        ReceiveCounted(Count, [&](const char* Data, int Length) { Text.append(Data, static_cast<size_t>(Length)); });
+    bool Closed = ReceiveCounted(
+        Count, [&](const char* Data, int Length) { Text.append(Data, static_cast<size_t>(Length)); });
     ReportAbort(CaptureAborted);
     if (Closed) throw ESockError(ClosedEarly);
 }
