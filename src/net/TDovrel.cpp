@@ -204,7 +204,14 @@ bool TDovrel::PumpUntil(const std::function<bool()>& Done, TWaitFor For, TClock:
             Limit = static_cast<int>(std::min<int64_t>(Limit, Left));
         }
         int Fd = For == TWaitFor::Messages ? -1 : SocketFd();
-        platform::WaitForWork(Limit, Fd, Fd < 0 ? 0 : static_cast<short>(For));
+        short Events = static_cast<short>(For);
+        if (FTls && Fd >= 0) {
+            // Bytes TLS already decrypted (or an end it knows of) wait for no readiness of the socket;
+            // and TLS may need the other direction of the socket than the caller's.
+            if (For == TWaitFor::Readable && FTls->ReadyToRead()) Limit = 0;
+            Events = FTls->WaitEvents(Events);
+        }
+        platform::WaitForWork(Limit, Fd, Fd < 0 ? 0 : Events);
         platform::ProcessMessages();
     }
 }
@@ -287,6 +294,10 @@ void TDovrel::RequestCloseSocket() {
     IsConnected = false;
     uint16_t Handle = SocketHandle;
     if (Handle == NoSocket) return;
+    if (FTls) {
+        FTls->Shutdown();
+        FTls.reset();
+    }
     // The descriptor is released even when close reports an error, so its number must not be used
     // again: it may soon belong to something else.
     SocketHandle = NoSocket;

@@ -7,6 +7,7 @@
 #include "framework/TStringList.h"
 #include "net/SocketErrors.h"
 #include "net/TThreadTimer.h"
+#include "net/TTlsChannel.h"
 #include "platform/Sockets.h"
 #include "platform/Windows.h"
 
@@ -87,6 +88,14 @@ public:
     bool DataAvailable();
     void ClearInput();
 
+    // TLS on the connected socket: the handshake with ServerName (sent, and checked against the
+    // certificate, whose chain must lead to an authority Context trusts), under the time-out and open to
+    // Cancel; afterwards every transfer above carries the decrypted stream, until the socket is closed.
+    // Raises ESockError naming the cause: "TLS Handshake Timed out", "TLS Handshake Canceled", the
+    // certificate's or the handshake's failure, the peer's close, a socket error.
+    void StartTls(TTlsContext& Context, const std::string& ServerName);
+    bool TlsActive() const { return FTls != nullptr; }
+
     // Listening.
     void Listen(bool Waiting);
     std::string GetLocalIP();
@@ -165,6 +174,10 @@ protected:
 
 private:
     void OpenSocket(int Protocol);
+    // Where every byte of a transfer enters and leaves the component: recv and send of the socket, or
+    // of the TLS stream on it when there is one.
+    int ReceiveBytes(char* Buffer, int Length, int Flags);
+    int SendBytes(const char* Data, int Length);
     // Raises EAbortError with Message (clearing the flag) when CancelRequested is set.
     void ReportAbort(const char* Message);
     // After a failed receive: stores the error number and tells whether it ends the transfer
@@ -187,6 +200,8 @@ private:
     // The peer of the current socket has closed; set by the close notification even when it is
     // dropped because bytes are still queued, so a read waiting for more than those ends.
     std::atomic<bool> FPeerClosed{false};
+    // TLS on the current socket, from StartTls until the socket is closed.
+    std::unique_ptr<TTlsChannel> FTls;
     // Time-out scopes open on this component; only the outermost arms and disarms the timer.
     friend class TTimeoutScope;
     int FTimeoutScopes = 0;

@@ -68,6 +68,9 @@ void TDovrel::Wndproc(TMessage& Message) {
                 // the next one) meets the error itself. Replacing it here would leave a fresh socket whose
                 // "not connected" reads as an orderly close, and a cut response as a complete one.
                 if (!LastEventOk) break;
+                // Over TLS only the stream can tell an orderly end (close_notify) from a cut; the reader
+                // meets either, and the socket stays until it is closed.
+                if (FTls) break;
                 // Bytes still queued are read first; the reader sees the close when they are gone.
                 if (!DataAvailable()) RequestCloseSocket();
                 break;

@@ -1,0 +1,39 @@
+// TLS in the socket component: the handshake, and the two points where the bytes of every transfer
+// enter and leave the component.
+#include "net/TDovrel.h"
+#include "net/TTimeoutScope.h"
+#include "platform/Sockets.h"
+
+void TDovrel::StartTls(TTlsContext& Context, const std::string& ServerName) {
+    StatusMessage(8, "TLS Handshake");
+    FTls = std::make_unique<TTlsChannel>(Context, SocketFd(), ServerName, Port);
+    int Outcome = 0;
+    {
+        TTimeoutScope Timeout(*this);
+        PumpUntil(
+            [&] {
+                if (CancelRequested) return true;
+                Outcome = FTls->Handshake();
+                return Outcome != 0;
+            },
+            TWaitFor::Readable);
+    }
+    if (Outcome == 1) return;
+    if (TimedOut) throw ESockError("TLS Handshake Timed out");
+    if (CancelRequested) throw ESockError("TLS Handshake Canceled");
+    const int Error = platform::WSAGetLastError();
+    LastErrorNo = Error;
+    const std::string Message = SocketErrorStr(static_cast<uint16_t>(Error));
+    if (OnError) OnError(this, static_cast<uint16_t>(Error), Message);
+    throw ESockError("TLS handshake failed: " + Message);
+}
+
+int TDovrel::ReceiveBytes(char* Buffer, int Length, int Flags) {
+    if (FTls) return FTls->Receive(Buffer, Length, Flags);
+    return platform::recv(SocketFd(), Buffer, Length, Flags);
+}
+
+int TDovrel::SendBytes(const char* Data, int Length) {
+    if (FTls) return FTls->Send(Data, Length);
+    return platform::send(SocketFd(), Data, Length, 0);
+}
