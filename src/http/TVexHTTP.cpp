@@ -236,6 +236,7 @@ void TVexHTTP::HTTPConnect() {
         {
             DisconnectOnUnwind Connection(*this);
             Connect();
+            if (SecureURL) StartSecureChannel();
             SendHTTP();
             ReplyCode = 0;
             RemoveHeader();
@@ -260,8 +261,11 @@ void TVexHTTP::HTTPConnect() {
         }
         if (FollowsLocation(S)) {
             // A Location without "/" is taken from the root of the host that sent it; one that begins with
-            // a single "/" is made absolute too, so that a proxy learns the host. Both keep the port.
-            const std::string Origin = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port));
+            // a single "/" is made absolute too, so that a proxy learns the host. Both keep the scheme and
+            // the port.
+            const int DefaultPort = SecureURL ? 443 : 80;
+            const std::string Origin = (SecureURL ? "https://" : "http://") + Host +
+                                       (Port == DefaultPort ? "" : ":" + std::to_string(Port));
             if (URL.find('/') == std::string::npos)
                 URL = Origin + "/" + URL;
             else if (!Host.empty() && URL[0] == '/' && URL.rfind("//", 0) != 0)
@@ -298,10 +302,12 @@ void TVexHTTP::ParseURL() {
             Port = 70;
         else if (Scheme == "ftp")
             Port = 21;
-        else if (Scheme == "https")
+        else if (Scheme == "https" && !SecureSocket)
             throw Exception(SecureNotSupportedText);
         else
-            Port = 80;
+            Port = Scheme == "https" ? 443 : 80;
+        // Only a URL without ":" keeps the port it had, and with it the scheme.
+        SecureURL = Scheme == "https";
     }
 
     std::string HostPart;
@@ -343,10 +349,12 @@ std::string TVexHTTP::EncodedCredentials() {
 
 void TVexHTTP::AssembleHTTPHeader() {
     SendHeader->Clear();
+    // Over a tunnel the request goes to the origin itself, in the origin's form.
+    const bool ToProxy = !Proxy.empty() && !SecureURL;
     if (CurrentCmd != CmdType::CmdWRAPPED)
-        SendHeader->Add(std::string(MethodTexts[static_cast<size_t>(CurrentCmd)]) +
-                        (Proxy.empty() ? Path : URL) + " HTTP/1.0");
-    if (!Proxy.empty()) {
+        SendHeader->Add(std::string(MethodTexts[static_cast<size_t>(CurrentCmd)]) + (ToProxy ? URL : Path) +
+                        " HTTP/1.0");
+    if (ToProxy) {
         SendHeader->Add("Proxy-Connection: Keep-Alive");
         SendHeader->Add("Host: " + Host);
     }

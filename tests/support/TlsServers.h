@@ -33,6 +33,7 @@ private:
 //   http  /to-https/NAME  with 302 to https://localhost:HttpsPort()/NAME
 //   https /to-http/NAME   with 302 to http://localhost:HttpPort()/NAME
 //   https /relative/NAME  with 302 and the Location "/NAME" (no scheme, no host)
+//   http and https /loop  with 302 to /loop of the other scheme, without end
 class HttpsNginxServer {
 public:
     HttpsNginxServer();
