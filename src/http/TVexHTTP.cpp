@@ -385,8 +385,14 @@ void TVexHTTP::AssembleHTTPHeader() {
 }
 
 void TVexHTTP::SendHTTP() {
-    Write(SendHeader->Text());
-    Writeln("");
+    if (SecureURL) {
+        // One TLS record for the header and its empty line: a tunnel relays records as they come, and a
+        // short last one would wait (Nagle) for the origin to acknowledge the one before it.
+        Write(SendHeader->Text() + "\r\n");
+    } else {
+        Write(SendHeader->Text());
+        Writeln("");
+    }
     if (!SendsBody(CurrentCmd, OutputFileMode)) return;
     if (OutputFileMode)
         SendFile(SendData);

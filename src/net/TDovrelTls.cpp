@@ -4,9 +4,15 @@
 #include "net/TTimeoutScope.h"
 #include "platform/Sockets.h"
 
+#include <netinet/tcp.h>
+
 void TDovrel::StartTls(TTlsContext& Context, const std::string& ServerName) {
     StatusMessage(8, "TLS Handshake");
-    FTls = std::make_unique<TTlsChannel>(Context, SocketFd(), ServerName, Port);
+    FTls = std::make_unique<TTlsChannel>(Context, SocketFd(), ServerName);
+    // Every write becomes a record that is sent at once: the request's last short record must not wait
+    // for the acknowledgement of the one before it, which the server may delay.
+    const int NoDelay = 1;
+    platform::setsockopt(SocketFd(), IPPROTO_TCP, TCP_NODELAY, &NoDelay, sizeof NoDelay);
     int Outcome = 0;
     {
         TTimeoutScope Timeout(*this);

@@ -79,9 +79,6 @@ void TTlsContext::TFree::operator()(ssl_ctx_st* Context) const {
 void TTlsContext::TFree::operator()(bio_method_st* Method) const {
     BIO_meth_free(Method);
 }
-void TTlsContext::TFree::operator()(ssl_session_st* Session) const {
-    SSL_SESSION_free(Session);
-}
 void TTlsContext::TFree::operator()(ssl_st* Ssl) const {
     SSL_free(Ssl);
 }
@@ -101,8 +98,8 @@ TTlsContext::TTlsContext(const std::string& CaFile) : FCaFile(CaFile) {
     SSL_CTX_set_verify(Context, SSL_VERIFY_PEER, nullptr);
     // A send may take part of the data, as a socket's does, and is retried from where it stopped.
     SSL_CTX_set_mode(Context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-    SSL_CTX_set_session_cache_mode(Context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-    SSL_CTX_sess_set_new_cb(Context, OnNewSession);
+    SSL_CTX_set_session_cache_mode(Context, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_options(Context, SSL_OP_NO_TICKET);
     if (SSL_CTX_set_default_verify_paths(Context) != 1)
         throw ESockError("The system's certificate store cannot be loaded: " +
                          OpenSslReason("unknown reason"));
@@ -113,16 +110,7 @@ TTlsContext::TTlsContext(const std::string& CaFile) : FCaFile(CaFile) {
 
 TTlsContext::~TTlsContext() = default;
 
-int TTlsContext::OnNewSession(ssl_st* Ssl, ssl_session_st* Session) {
-    auto* Channel = static_cast<TTlsChannel*>(SSL_get_app_data(Ssl));
-    if (!Channel) return 0;
-    // Only a verified connection gets this far, and only its own peer's name resumes the session.
-    Channel->FContext.FSessions[Channel->FPeer] = TSession(Session);
-    return 1; // the reference is ours now
-}
-
-TTlsChannel::TTlsChannel(TTlsContext& Context, int Fd, const std::string& ServerName, int Port)
-    : FContext(Context), FPeer(ServerName + ":" + std::to_string(Port)) {
+TTlsChannel::TTlsChannel(TTlsContext& Context, int Fd, const std::string& ServerName) {
     if (ServerName.empty()) throw ESockError("TLS needs the server's host name to verify its certificate");
     FNotes.Fd = Fd;
     ERR_clear_error();
@@ -132,7 +120,6 @@ TTlsChannel::TTlsChannel(TTlsContext& Context, int Fd, const std::string& Server
     BIO_set_data(Bio, &FNotes);
     SSL* Ssl = FSsl.get();
     SSL_set_bio(Ssl, Bio, Bio);
-    SSL_set_app_data(Ssl, this);
     SSL_set_connect_state(Ssl);
     // An address is matched against the certificate's addresses and is not sent as a name.
     const bool Named = IsAddress(ServerName)
@@ -141,8 +128,6 @@ TTlsChannel::TTlsChannel(TTlsContext& Context, int Fd, const std::string& Server
                                  SSL_set1_host(Ssl, ServerName.c_str()) == 1;
     if (!Named) throw ESockError("TLS cannot check a certificate against the name " + ServerName);
     SSL_set_hostflags(Ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    if (const auto Kept = Context.FSessions.find(FPeer); Kept != Context.FSessions.end())
-        SSL_set_session(Ssl, Kept->second.get());
 }
 
 TTlsChannel::~TTlsChannel() = default;

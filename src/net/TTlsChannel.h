@@ -4,18 +4,17 @@
 // of a plain connection; the decrypted stream is offered with recv's own contract, peeking included, so
 // line reads and captures work on it unchanged. OpenSSL is used here and nowhere else.
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 
 struct ssl_ctx_st;
 struct ssl_st;
-struct ssl_session_st;
 struct bio_method_st;
 
-// What the TLS connections of one client trust and remember: the system's certificate store, one more
-// certificate authority when a file names it, and the last session of each host for a shorter handshake
-// on the next connection. Used on one thread.
+// What the TLS connections of one client trust: the system's certificate store and, when a file names
+// one, one more certificate authority. No session is kept for a later connection: every connection
+// verifies its certificate in full, and a short handshake that ends with the client's message makes a
+// proxy that delays small writes hold the request back.
 class TTlsContext {
 public:
     // Raises ESockError naming the cause when the store or CaFile cannot be loaded.
@@ -31,28 +30,20 @@ private:
     struct TFree {
         void operator()(ssl_ctx_st* Context) const;
         void operator()(bio_method_st* Method) const;
-        void operator()(ssl_session_st* Session) const;
         void operator()(ssl_st* Ssl) const;
     };
-    using TSession = std::unique_ptr<ssl_session_st, TFree>;
-
-    // Called by OpenSSL with a session a server handed out; keeps it for the channel's peer.
-    static int OnNewSession(ssl_st* Ssl, ssl_session_st* Session);
 
     std::string FCaFile;
     std::unique_ptr<ssl_ctx_st, TFree> FContext;
     std::unique_ptr<bio_method_st, TFree> FSocketBio;
-    // The latest session of each peer ("host:port").
-    std::map<std::string, TSession> FSessions;
 };
 
 // One TLS connection over the socket Fd, which stays the caller's (the channel never closes it).
 class TTlsChannel {
 public:
-    // ServerName is sent (a host name, not an address) and the certificate must name it. Port only tells
-    // sessions of different servers on one host apart. An empty ServerName raises ESockError: there would
-    // be nothing to check the certificate against.
-    TTlsChannel(TTlsContext& Context, int Fd, const std::string& ServerName, int Port);
+    // ServerName is sent (a host name, not an address) and the certificate must name it. An empty
+    // ServerName raises ESockError: there would be nothing to check the certificate against.
+    TTlsChannel(TTlsContext& Context, int Fd, const std::string& ServerName);
     ~TTlsChannel();
     TTlsChannel(const TTlsChannel&) = delete;
     TTlsChannel& operator=(const TTlsChannel&) = delete;
@@ -89,7 +80,6 @@ public:
     };
 
 private:
-    friend class TTlsContext;
     enum class TEnd { Open, Closed, SocketFailed, TlsFailed };
     // One SSL_read into Buffer: bytes, or 0 when nothing came (FWants or FEnd say why).
     int ReadSome(char* Buffer, int Length);
@@ -99,8 +89,6 @@ private:
     bool Waits(int Result);
     void TakeBuffered(char* Buffer, int Length, bool Peek);
 
-    TTlsContext& FContext;
-    std::string FPeer;
     // Before the connection, which points at it until it is freed.
     TSocketNotes FNotes;
     std::unique_ptr<ssl_st, TTlsContext::TFree> FSsl;
