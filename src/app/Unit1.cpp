@@ -207,6 +207,9 @@ int TForm1::VisitProxy(const std::string& ProxyHost, int32_t ProxyPort) {
     VexHTTP1->Proxy = ProxyHost;
     VexHTTP1->ProxyPort = ProxyPort;
     VexHTTP1->TimeOut = VisitTimeOut;
+    // https targets go over TLS, which the component alone refuses.
+    VexHTTP1->SecureSocket = true;
+    VexHTTP1->CaFile = CaFile;
     VexHTTP1->InputFileMode = true;
     VexHTTP1->OutputFileMode = false;
     VexHTTP1->Body = Scratch;

@@ -106,6 +106,9 @@ public:
     TNotifyEvent OnDeferredClose;
     // The message of the exception that ended the latest failed visit; empty after a success.
     std::string LastVisitError;
+    // A certificate authority that https targets may lead to besides those of the system's store (a PEM
+    // file); empty for the store alone.
+    std::string CaFile;
 
 private:
     void PrepareProxyList();
