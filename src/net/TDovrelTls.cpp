@@ -35,8 +35,14 @@ void TDovrel::StartTls(TTlsContext& Context, const std::string& ServerName) {
 }
 
 int TDovrel::ReceiveBytes(char* Buffer, int Length, int Flags) {
-    if (FTls) return FTls->Receive(Buffer, Length, Flags);
-    return platform::recv(SocketFd(), Buffer, Length, Flags);
+    if (!FTls) return platform::recv(SocketFd(), Buffer, Length, Flags);
+    const int Received = FTls->Receive(Buffer, Length, Flags);
+    // A socket announces its bytes again after a receive that left some; bytes TLS holds decrypted are
+    // announced the same way, since the socket itself may have nothing more to show.
+    if (!(Flags & platform::MSG_PEEK_FLAG) && OnDataReady && FTls->HoldsBytes())
+        platform::PostMessage(WindowHandle, SocketNotifyMessage, SocketHandle,
+                              platform::MakeSelectReply(platform::FD_READ, 0));
+    return Received;
 }
 
 int TDovrel::SendBytes(const char* Data, int Length) {

@@ -284,8 +284,12 @@ int TTlsChannel::Send(const char* Data, int Length) {
     throw ESockError(FFailure);
 }
 
+bool TTlsChannel::HoldsBytes() const {
+    return FHeld.size() > FHeldStart || SSL_pending(FSsl.get()) > 0;
+}
+
 bool TTlsChannel::ReadyToRead() const {
-    return FHeld.size() > FHeldStart || FEnd != TEnd::Open || SSL_pending(FSsl.get()) > 0;
+    return HoldsBytes() || FEnd != TEnd::Open;
 }
 
 short TTlsChannel::WaitEvents(short Asked) const {

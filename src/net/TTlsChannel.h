@@ -62,6 +62,8 @@ public:
     // the socket's own error). Raises ESockError for a failure of TLS itself.
     int Send(const char* Data, int Length);
 
+    // Decrypted bytes wait to be received, which the socket's readiness no longer shows.
+    bool HoldsBytes() const;
     // Whether a receive would answer without the socket becoming readable: decrypted bytes are held, or
     // the stream's end or failure is known and waits to be reported.
     bool ReadyToRead() const;

@@ -269,6 +269,27 @@ TEST(TlsTransfer, CountedReadEndsWithBytesHeldByTls) {
     EXPECT_TRUE(Got == Body);
 }
 
+// A reader driven by the read notification: once the first line is taken, the second is held decrypted
+// by TLS while the socket has nothing more to show, and is announced all the same.
+TEST(TlsTransfer, BytesHeldByTlsAreAnnouncedToTheReader) {
+    TlsPeer Peer(Good(), {.Reply = {"first\r\nsecond\r\n"}, .End = TlsPeerScript::TEnd::Hold});
+    TTlsClient Client(Peer.Port());
+    Client.Socket.StartTls(Client.Context, "localhost");
+    Client.Socket.Write("GET\r\n\r\n");
+    // The whole record is queued, and its notification taken before anyone listens.
+    ASSERT_TRUE(PumpUntil([&] { return QueuedBytes(Client.Socket) > 0; }));
+    platform::ProcessMessages();
+    std::vector<std::string> Lines;
+    Client.Socket.OnDataReady = [&](TComponent*) {
+        if (Client.Socket.DataAvailable()) Lines.push_back(Client.Socket.ReadLn());
+    };
+
+    Lines.push_back(Client.Socket.ReadLn());
+
+    EXPECT_TRUE(PumpUntil([&] { return Lines.size() >= 2; }, 3s));
+    EXPECT_EQ(Lines, (std::vector<std::string>{"first\r\n", "second\r\n"}));
+}
+
 // A stream that ends without close_notify may have been cut anywhere: a read to its end fails, while a
 // read of a known length ends before it and succeeds. The cut comes a while after the bytes, so the
 // socket's close notification reaches the component while the read waits.

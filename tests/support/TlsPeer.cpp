@@ -46,6 +46,8 @@ TlsPeer::TlsPeer(const TestCertificate& Certificate, TlsPeerScript Script) : FSc
         SSL_CTX_free(Made);
         throw std::runtime_error("the TLS peer cannot listen");
     }
+    // No session tickets after the handshake: the client's reads see the script's bytes alone.
+    SSL_CTX_set_num_tickets(Made, 0);
     FPort = ntohs(Address.sin_port);
     FThread = std::thread([this] { Serve(); });
 }
