@@ -5,6 +5,7 @@
 #include "gui/TQueueBridge.h"
 #include "gui/TextBridge.h"
 
+#include <QIcon>
 #include <QMessageBox>
 
 #include <exception>
@@ -15,6 +16,8 @@ namespace {
 // instance part is the program's file name, vindral) and the desktop file vindral.desktop.
 constexpr const char* ApplicationName = "Vindral";
 constexpr const char* DesktopFileName = "vindral";
+// Drawn as SVG: Qt renders it through its SVG plug-in at whatever size the window manager asks for.
+constexpr const char* IconResource = ":/vindral.svg";
 constexpr const char* UnknownExceptionText = "Unknown exception";
 
 // Calls Body; an exception that escapes it is shown in the exception box. False when one did.
@@ -38,6 +41,7 @@ TVindralApplication::TVindralApplication(int& Argc, char** Argv) : QApplication(
     // the window's own text alone.
     setApplicationName(ApplicationName);
     setDesktopFileName(DesktopFileName);
+    setWindowIcon(QIcon(QString::fromLatin1(IconResource)));
 }
 
 bool TVindralApplication::notify(QObject* Receiver, QEvent* Event) {

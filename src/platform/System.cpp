@@ -32,6 +32,15 @@ void MakeDirectories(const std::string& Path) {
         ::mkdir(Path.substr(0, Slash).c_str(), 0755);
 }
 
+// Folders that installed programs live in. Root may write to them, but a settings file there would be
+// one that no package knows of, shared by every user who runs the program as root.
+bool IsSystemProgramFolder(const std::string& Folder) {
+    for (const char* System :
+         {"/bin/", "/sbin/", "/usr/bin/", "/usr/sbin/", "/usr/local/bin/", "/usr/local/sbin/"})
+        if (Folder == System) return true;
+    return false;
+}
+
 std::string UserDataDirectory() {
     std::string Home = HomeDirectory();
     if (Home.empty()) return {};
@@ -112,8 +121,9 @@ std::string ExecutableDirectory() {
         Folder.assign(Path, static_cast<size_t>(Length));
         Folder.erase(Folder.rfind('/') + 1);
     }
-    if (!Folder.empty() && ::access(Folder.c_str(), W_OK) == 0) return Folder;
-    // An installed copy lives in a folder its user cannot write to.
+    if (!Folder.empty() && ::access(Folder.c_str(), W_OK) == 0 && !IsSystemProgramFolder(Folder))
+        return Folder;
+    // An installed copy lives in a folder its user cannot write to, or in the system's own.
     const std::string UserFolder = UserDataDirectory();
     return UserFolder.empty() ? Folder : UserFolder;
 }

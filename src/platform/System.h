@@ -4,9 +4,9 @@
 
 namespace platform {
 
-// The folder of the running executable with its trailing "/". When that folder cannot be written (an
-// installed copy), the per-user folder ~/.local/share/vindral/ (home from the user database, created on
-// first use) takes its place.
+// The folder of the running executable with its trailing "/". When that folder cannot be written or is
+// one of the system's program folders such as /usr/bin/ (an installed copy), the per-user folder
+// ~/.local/share/vindral/ (home from the user database, created on first use) takes its place.
 std::string ExecutableDirectory();
 
 // Blocks the calling thread; no messages are processed.
