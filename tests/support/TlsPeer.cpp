@@ -53,9 +53,13 @@ TlsPeer::TlsPeer(const TestCertificate& Certificate, TlsPeerScript Script) : FSc
 }
 
 TlsPeer::~TlsPeer() {
-    FStopping = true;
+    {
+        // Under the lock, so the connection is not closed (and its number given to another) meanwhile.
+        std::lock_guard Guard(FLock);
+        FStopping = true;
+        if (FActive >= 0) ::shutdown(FActive, SHUT_RDWR);
+    }
     [[maybe_unused]] const ssize_t Ignored = ::write(FStopPipe[1], "x", 1);
-    if (const int Active = FActive.load(); Active >= 0) ::shutdown(Active, SHUT_RDWR);
     FThread.join();
     ::close(FListener);
     ::close(FStopPipe[0]);
@@ -71,26 +75,28 @@ TlsPeer::TConnection TlsPeer::Connection(size_t Index, std::chrono::milliseconds
 }
 
 void TlsPeer::Serve() {
-    while (!FStopping) {
+    for (;;) {
         pollfd Fds[2] = {{FListener, POLLIN, 0}, {FStopPipe[0], POLLIN, 0}};
-        if (::poll(Fds, 2, -1) <= 0 || (Fds[1].revents & POLLIN)) continue;
+        if (::poll(Fds, 2, -1) <= 0) continue;
+        // The stop pipe stays readable once written.
+        if (Fds[1].revents & POLLIN) return;
         const int Fd = ::accept4(FListener, nullptr, nullptr, SOCK_CLOEXEC);
         if (Fd < 0) continue;
-        FActive = Fd;
-        if (FStopping) ::shutdown(Fd, SHUT_RDWR);
         timeval Timeout{ReceiveTimeoutSeconds, 0};
         ::setsockopt(Fd, SOL_SOCKET, SO_RCVTIMEO, &Timeout, sizeof Timeout);
         size_t Index = 0;
         {
             std::lock_guard Guard(FLock);
+            FActive = Fd;
+            if (FStopping) ::shutdown(Fd, SHUT_RDWR);
             Index = FConnections.size();
             FConnections.emplace_back();
         }
         TConnection Record;
         ServeConnection(Fd, Record);
+        std::lock_guard Guard(FLock);
         FActive = -1;
         ::close(Fd);
-        std::lock_guard Guard(FLock);
         Record.Ended = true;
         FConnections[Index] = Record;
         FChanged.notify_all();

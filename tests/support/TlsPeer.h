@@ -5,7 +5,6 @@
 // stopped and joined by the destructor.
 #include "TlsServers.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -58,9 +57,10 @@ private:
     int FListener = -1;
     int FStopPipe[2] = {-1, -1};
     uint16_t FPort = 0;
-    std::atomic<int> FActive{-1};
-    std::atomic<bool> FStopping{false};
     std::mutex FLock;
+    // Guarded by FLock: the connection being served (-1 for none), and whether the peer is going.
+    int FActive = -1;
+    bool FStopping = false;
     std::condition_variable FChanged;
     std::vector<TConnection> FConnections;
     std::thread FThread;
