@@ -86,7 +86,8 @@ void TTlsContext::TFree::operator()(ssl_st* Ssl) const {
 TTlsContext::TTlsContext(const std::string& CaFile) : FCaFile(CaFile) {
     ERR_clear_error();
     FContext.reset(SSL_CTX_new(TLS_client_method()));
-    FSocketBio.reset(BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "vindral socket"));
+    // No type index of its own: nothing looks the socket's BIO up by its type.
+    FSocketBio.reset(BIO_meth_new(BIO_TYPE_SOURCE_SINK, "vindral socket"));
     if (!FContext || !FSocketBio) throw ESockError("TLS cannot be set up: " + OpenSslReason("out of memory"));
     BIO_meth_set_read(FSocketBio.get(), SocketRead);
     BIO_meth_set_write(FSocketBio.get(), SocketWrite);
