@@ -304,25 +304,26 @@ TEST(SettingsCrashSafety, AKilledSaveLeavesTheStateBeforeItOrTheOneItSaved) {
 
         // Before: the last save that completed, or what was there when the child started. After: the
         // save under way when the kill came, if one was.
+        // A state number of 0 is never saved by a child, so it stands for "no save under way".
         int64_t Before = OnDisk;
-        std::optional<int64_t> UnderWay;
+        int64_t UnderWay = 0;
         for (const TProgress& Report : Reports) {
             if (Report.Step == 'A') {
                 Before = Report.State;
-                UnderWay.reset();
+                UnderWay = 0;
             } else {
                 UnderWay = Report.State;
             }
         }
-        if (UnderWay) ++KilledDuringASave;
+        if (UnderWay != 0) ++KilledDuringASave;
         const std::string Bytes = ReadFileBytes(SettingsFile);
         if (Bytes == FileOf(StateNumber(Before))) {
             OnDisk = Before;
         } else {
-            ASSERT_TRUE(UnderWay && Bytes == FileOf(StateNumber(*UnderWay)))
+            ASSERT_TRUE(UnderWay != 0 && Bytes == FileOf(StateNumber(UnderWay)))
                 << "the file is neither state " << Before << " nor the one being saved; " << Bytes.size()
                 << " bytes, beginning " << testing::PrintToString(Bytes.substr(0, 80));
-            OnDisk = *UnderWay;
+            OnDisk = UnderWay;
         }
 
         // And it loads as that state, whole.
