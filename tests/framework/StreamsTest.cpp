@@ -2,6 +2,7 @@
 #include "framework/TFileStream.h"
 #include "framework/TMemoryStream.h"
 #include "support/FileFixtures.h"
+#include "support/RealServers.h"
 
 #include <gtest/gtest.h>
 
@@ -61,13 +62,13 @@ TEST(TFileStream, CreateOpenAndTheirErrors) {
 // Response bodies and headers land in files this creates: private to the user whatever the umask, while
 // a file that exists is emptied and keeps the mode its owner gave it.
 TEST(TFileStream, CreateMakesPrivateFilesAndKeepsTheModeOfAnExistingOne) {
-    TScratchFolder Folder;
+    TempFolder Folder;
     TUmaskScope Umask(0);
-    const std::string New = Folder.Path() + "new.html";
+    const std::string New = Folder.Path() + "/new.html";
     { TFileStream Out(New, TFileMode::Create); }
     EXPECT_EQ(ModeOf(New), 0600);
 
-    const std::string Shared = Folder.Path() + "shared.html";
+    const std::string Shared = Folder.Path() + "/shared.html";
     WriteBytes(Shared, "old content", 0644);
     {
         TFileStream Out(Shared, TFileMode::Create);

@@ -3,6 +3,7 @@
 #include "platform/PrivateFiles.h"
 
 #include "support/FileFixtures.h"
+#include "support/RealServers.h"
 
 #include <gtest/gtest.h>
 
@@ -27,13 +28,13 @@ constexpr uid_t Stranger = 65534;
 
 // Whatever stands at the name beforehand is neither opened nor changed, and nothing is created through it.
 TEST(CreateExclusiveFile, RefusesAnythingAtItsNameAndFollowsNoLink) {
-    TScratchFolder Folder;
-    const std::string Victim = Folder.Path() + "victim";
+    TempFolder Folder;
+    const std::string Victim = Folder.Path() + "/victim";
     WriteBytes(Victim, "precious");
-    const std::string Name = Folder.Path() + "scratch";
+    const std::string Name = Folder.Path() + "/scratch";
     const std::vector<std::pair<const char*, std::function<void()>>> Planted = {
         {"link to a file", [&] { fs::create_symlink(Victim, Name); }},
-        {"link to nowhere", [&] { fs::create_symlink(Folder.Path() + "created-through-link", Name); }},
+        {"link to nowhere", [&] { fs::create_symlink(Folder.Path() + "/created-through-link", Name); }},
         {"file", [&] { WriteBytes(Name, "theirs"); }},
         {"folder", [&] { fs::create_directory(Name); }},
     };
@@ -44,16 +45,16 @@ TEST(CreateExclusiveFile, RefusesAnythingAtItsNameAndFollowsNoLink) {
         const UniqueFd Fd = CreateExclusiveFile(Name);
         EXPECT_FALSE(Fd);
         EXPECT_EQ(errno, EEXIST);
-        EXPECT_EQ(ReadBytes(Victim), "precious");
-        EXPECT_FALSE(fs::exists(Folder.Path() + "created-through-link"));
+        EXPECT_EQ(ReadWholeFile(Victim), "precious");
+        EXPECT_FALSE(fs::exists(Folder.Path() + "/created-through-link"));
     }
 }
 
 TEST(CreateExclusiveFile, MakesAFileOnlyTheUserCanOpenWhateverTheUmask) {
-    TScratchFolder Folder;
+    TempFolder Folder;
     for (const mode_t Mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
         TUmaskScope Umask(Mask);
-        const std::string Name = Folder.Path() + "f" + std::to_string(Mask);
+        const std::string Name = Folder.Path() + "/f" + std::to_string(Mask);
         const UniqueFd Fd = CreateExclusiveFile(Name);
         ASSERT_TRUE(Fd);
         EXPECT_EQ(ModeOf(Name), 0600) << Mask;
@@ -62,8 +63,8 @@ TEST(CreateExclusiveFile, MakesAFileOnlyTheUserCanOpenWhateverTheUmask) {
 }
 
 TEST(CreateUniqueFile, MakesAPrivateFileNamedAfterTheProcessAndHoldsItsLock) {
-    TScratchFolder Folder;
-    const std::string Prefix = Folder.Path() + "qelto.ini.";
+    TempFolder Folder;
+    const std::string Prefix = Folder.Path() + "/qelto.ini.";
     std::string First, Second;
     const UniqueFd A = CreateUniqueFile(Prefix, ".tmp", First);
     const UniqueFd B = CreateUniqueFile(Prefix, ".tmp", Second);
@@ -112,14 +113,14 @@ TEST(RemoveLeftoverFiles, RemovesOnlyTheTemporaryFilesOfDeadProcesses) {
         {"other.ini.{dead}.Ab3xYz.tmp", "file", false},
         {"Xqelto.ini.{dead}.Ab3xYz.tmp", "file", false},
     };
-    TScratchFolder Folder;
-    const std::string Outside = Folder.Path() + "outside/";
+    TempFolder Folder;
+    const std::string Outside = Folder.Path() + "/outside/";
     fs::create_directory(Outside);
     WriteBytes(Outside + "target", "kept");
     const pid_t Dead = DeadPid();
     std::vector<UniqueFd> Locks;
     for (const SweepCase& C : Cases) {
-        const std::string Path = Folder.Path() + Expand(C.Name, Dead);
+        const std::string Path = Folder.Path() + "/" + Expand(C.Name, Dead);
         const std::string Kind = C.Kind;
         if (Kind == "link") {
             fs::create_symlink(Outside + "target", Path);
@@ -134,28 +135,28 @@ TEST(RemoveLeftoverFiles, RemovesOnlyTheTemporaryFilesOfDeadProcesses) {
         }
     }
 
-    RemoveLeftoverFiles(Folder.Path(), "qelto.ini.", ".tmp");
+    RemoveLeftoverFiles(Folder.Path() + "/", "qelto.ini.", ".tmp");
 
     for (const SweepCase& C : Cases) {
-        const std::string Path = Folder.Path() + Expand(C.Name, Dead);
+        const std::string Path = Folder.Path() + "/" + Expand(C.Name, Dead);
         EXPECT_EQ(fs::exists(fs::symlink_status(Path)), !C.Goes) << C.Name << " (" << C.Kind << ")";
     }
-    EXPECT_EQ(ReadBytes(Outside + "target"), "kept");
+    EXPECT_EQ(ReadWholeFile(Outside + "target"), "kept");
 }
 
 TEST(TPrivateFolder, IsPrivateFreshAndGoesWithEverythingInIt) {
-    TScratchFolder Parent;
-    const std::string Outside = Parent.Path() + "outside";
+    TempFolder Parent;
+    const std::string Outside = Parent.Path() + "/outside";
     WriteBytes(Outside, "kept");
     std::string Path;
     {
         TUmaskScope Umask(0);
-        std::optional<TPrivateFolder> A = TPrivateFolder::Create(Parent.Path(), "vindral-visit.");
-        std::optional<TPrivateFolder> B = TPrivateFolder::Create(Parent.Path(), "vindral-visit.");
+        std::optional<TPrivateFolder> A = TPrivateFolder::Create(Parent.Path() + "/", "vindral-visit.");
+        std::optional<TPrivateFolder> B = TPrivateFolder::Create(Parent.Path() + "/", "vindral-visit.");
         ASSERT_TRUE(A && B);
         Path = A->Path();
         EXPECT_NE(A->Path(), B->Path());
-        EXPECT_EQ(Path.rfind(Parent.Path() + "vindral-visit." + std::to_string(::getpid()) + ".", 0), 0u);
+        EXPECT_EQ(Path.rfind(Parent.Path() + "/vindral-visit." + std::to_string(::getpid()) + ".", 0), 0u);
         EXPECT_EQ(Path.back(), '/');
         EXPECT_EQ(ModeOf(Path), 0700);
         EXPECT_EQ(A->File("temp.html"), Path + "temp.html");
@@ -164,7 +165,7 @@ TEST(TPrivateFolder, IsPrivateFreshAndGoesWithEverythingInIt) {
         fs::create_directories(Path + "deeper/still");
         WriteBytes(Path + "deeper/still/file", "x");
         fs::create_symlink(Outside, Path + "link");
-        fs::create_symlink(Parent.Path(), Path + "deeper/folder-link");
+        fs::create_symlink(Parent.Path() + "/", Path + "deeper/folder-link");
 
         // A move hands the folder over; the moved-from object removes nothing.
         TPrivateFolder Moved = std::move(*A);
@@ -172,12 +173,12 @@ TEST(TPrivateFolder, IsPrivateFreshAndGoesWithEverythingInIt) {
         EXPECT_TRUE(fs::is_directory(Path));
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(Path)));
-    EXPECT_EQ(ReadBytes(Outside), "kept");
-    EXPECT_EQ(NamesIn(Parent.Path()), std::vector<std::string>{"outside"});
+    EXPECT_EQ(ReadWholeFile(Outside), "kept");
+    EXPECT_EQ(NamesIn(Parent.Path() + "/"), std::vector<std::string>{"outside"});
 }
 
 TEST(TPrivateFolder, CreateRemovesTheFoldersOfDeadProcessesOnly) {
-    TScratchFolder Parent;
+    TempFolder Parent;
     const pid_t Dead = DeadPid();
     const std::string Prefix = "vindral-visit.";
     const std::string DeadOwn = Prefix + std::to_string(Dead) + ".Ab3xYz";
@@ -188,16 +189,16 @@ TEST(TPrivateFolder, CreateRemovesTheFoldersOfDeadProcessesOnly) {
     const std::string DeadFile = Prefix + std::to_string(Dead) + ".Gh6xYz";
     const std::string Elsewhere = "elsewhere";
     for (const std::string& Name : {DeadOwn, LiveOwn, DeadStrangers, DeadNoRandom, Elsewhere}) {
-        fs::create_directory(Parent.Path() + Name);
-        WriteBytes(Parent.Path() + Name + "/temp.html", "x");
+        fs::create_directory(Parent.Path() + "/" + Name);
+        WriteBytes(Parent.Path() + "/" + Name + "/temp.html", "x");
     }
     // Only root can give a folder away; elsewhere that case drops out.
-    const bool Given = ::chown((Parent.Path() + DeadStrangers).c_str(), Stranger, Stranger) == 0;
-    if (!Given) fs::remove_all(Parent.Path() + DeadStrangers);
-    fs::create_symlink(Parent.Path() + Elsewhere, Parent.Path() + DeadLink);
-    WriteBytes(Parent.Path() + DeadFile, "x");
+    const bool Given = ::chown((Parent.Path() + "/" + DeadStrangers).c_str(), Stranger, Stranger) == 0;
+    if (!Given) fs::remove_all(Parent.Path() + "/" + DeadStrangers);
+    fs::create_symlink(Parent.Path() + "/" + Elsewhere, Parent.Path() + "/" + DeadLink);
+    WriteBytes(Parent.Path() + "/" + DeadFile, "x");
 
-    const std::optional<TPrivateFolder> Fresh = TPrivateFolder::Create(Parent.Path(), Prefix);
+    const std::optional<TPrivateFolder> Fresh = TPrivateFolder::Create(Parent.Path() + "/", Prefix);
     ASSERT_TRUE(Fresh);
 
     std::vector<std::string> Expected = {
@@ -205,15 +206,15 @@ TEST(TPrivateFolder, CreateRemovesTheFoldersOfDeadProcessesOnly) {
         Elsewhere, LiveOwn,  fs::path(Fresh->Path()).parent_path().filename().string()};
     if (Given) Expected.push_back(DeadStrangers);
     std::sort(Expected.begin(), Expected.end());
-    EXPECT_EQ(NamesIn(Parent.Path()), Expected);
-    EXPECT_EQ(ReadBytes(Parent.Path() + Elsewhere + "/temp.html"), "x");
+    EXPECT_EQ(NamesIn(Parent.Path() + "/"), Expected);
+    EXPECT_EQ(ReadWholeFile(Parent.Path() + "/" + Elsewhere + "/temp.html"), "x");
 }
 
 TEST(TPrivateFolder, CreateFailsWhereNoFolderCanBeMade) {
-    TScratchFolder Parent;
-    EXPECT_FALSE(TPrivateFolder::Create(Parent.Path() + "missing/", "vindral-visit."));
-    WriteBytes(Parent.Path() + "file", "x");
-    EXPECT_FALSE(TPrivateFolder::Create(Parent.Path() + "file/", "vindral-visit."));
+    TempFolder Parent;
+    EXPECT_FALSE(TPrivateFolder::Create(Parent.Path() + "/missing/", "vindral-visit."));
+    WriteBytes(Parent.Path() + "/file", "x");
+    EXPECT_FALSE(TPrivateFolder::Create(Parent.Path() + "/file/", "vindral-visit."));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "platform/System.h"
 
 #include "support/FileFixtures.h"
+#include "support/RealServers.h"
 
 #include <gtest/gtest.h>
 
@@ -73,23 +74,24 @@ TEST(Process, ExecutableDirectoryIsTheProgramsFolder) {
 // The fallback for an installed copy: made private to the user, the folders above it too where missing,
 // and made private again where it is not.
 TEST(Process, UserDataFolderIsPrivateToTheUser) {
-    TScratchFolder Home;
+    TempFolder Home;
     TUmaskScope Umask(022);
-    const std::string Folder = UserDataFolder(Home.Path());
-    EXPECT_EQ(Folder, Home.Path() + ".local/share/vindral/");
-    for (const std::string& Made : {Home.Path() + ".local", Home.Path() + ".local/share", Folder})
+    const std::string Folder = UserDataFolder(Home.Path() + "/");
+    EXPECT_EQ(Folder, Home.Path() + "/.local/share/vindral/");
+    for (const std::string& Made : {Home.Path() + "/.local", Home.Path() + "/.local/share", Folder})
         EXPECT_EQ(ModeOf(Made), 0700) << Made;
 
     ASSERT_EQ(::chmod(Folder.c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((Home.Path() + ".local/share").c_str(), 0755), 0);
-    EXPECT_EQ(UserDataFolder(Home.Path().substr(0, Home.Path().size() - 1)), Folder);
+    ASSERT_EQ(::chmod((Home.Path() + "/.local/share").c_str(), 0755), 0);
+    EXPECT_EQ(UserDataFolder(Home.Path()), Folder);
     EXPECT_EQ(ModeOf(Folder), 0700);
-    EXPECT_EQ(ModeOf(Home.Path() + ".local/share"), 0755) << "folders above it are not the program's";
+    EXPECT_EQ(ModeOf(Home.Path() + "/.local/share"), 0755) << "folders above it are not the program's";
 
     EXPECT_EQ(UserDataFolder(""), "");
-    EXPECT_EQ(UserDataFolder(Home.Path() + "missing/home"), Home.Path() + "missing/home/.local/share/vindral/");
-    WriteBytes(Home.Path() + "file", "x");
-    EXPECT_EQ(UserDataFolder(Home.Path() + "file"), "");
+    EXPECT_EQ(UserDataFolder(Home.Path() + "/missing/home"),
+              Home.Path() + "/missing/home/.local/share/vindral/");
+    WriteBytes(Home.Path() + "/file", "x");
+    EXPECT_EQ(UserDataFolder(Home.Path() + "/file"), "");
 }
 
 TEST(Process, SleepBlocksForAtLeastItsTime) {

@@ -2,25 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-
-TScratchFolder::TScratchFolder() {
-    std::string Pattern = (fs::temp_directory_path() / "vindral-files-XXXXXX").string();
-    if (!::mkdtemp(Pattern.data())) throw std::runtime_error("mkdtemp failed");
-    FPath = Pattern + "/";
-}
-
-TScratchFolder::~TScratchFolder() {
-    std::error_code Ignored;
-    fs::remove_all(FPath, Ignored);
-}
 
 int ModeOf(const std::string& Path) {
     struct stat St {};
@@ -43,11 +32,6 @@ pid_t DeadPid() {
     while (::waitpid(Child, nullptr, 0) < 0 && errno == EINTR) {
     }
     return Child;
-}
-
-std::string ReadBytes(const std::string& FileName) {
-    std::ifstream In(FileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
 }
 
 void WriteBytes(const std::string& FileName, const std::string& Bytes, int Mode) {
