@@ -3,10 +3,7 @@
 #include "framework/Exceptions.h"
 #include "framework/TFileStream.h"
 #include "framework/TextHelpers.h"
-
-#include <cstdio>
-#include <system_error>
-#include <unistd.h>
+#include "platform/AtomicFile.h"
 
 namespace {
 
@@ -102,23 +99,6 @@ std::string FormatSettingsFile(const TMemo& Memo2, const TEdit& Edit1, const TEd
     return Out;
 }
 
-std::string SettingsTempFile(const std::string& FileName) {
-    return FileName + "." + std::to_string(::getpid()) + ".tmp";
-}
-
 bool WriteFileAtomically(const std::string& FileName, const std::string& Bytes) {
-    const std::string TempName = SettingsTempFile(FileName);
-    bool Written = false;
-    try {
-        TFileStream Stream(TempName, TFileMode::Create);
-        // Flushed before the rename, so a crash never leaves a renamed file without its content.
-        Written = Stream.Write(Bytes.data(), static_cast<int64_t>(Bytes.size())) ==
-                      static_cast<int64_t>(Bytes.size()) &&
-                  ::fsync(Stream.Handle()) == 0;
-    } catch (const EStreamError&) {
-        return false; // nothing was created
-    }
-    if (Written && std::rename(TempName.c_str(), FileName.c_str()) == 0) return true;
-    std::remove(TempName.c_str());
-    return false;
+    return platform::ReplaceFileAtomically(FileName, Bytes);
 }

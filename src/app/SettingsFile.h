@@ -27,11 +27,7 @@ void LoadSettingsFile(const std::string& FileName, TMemo& Memo2, TEdit& Edit1, T
 std::string FormatSettingsFile(const TMemo& Memo2, const TEdit& Edit1, const TEdit& Edit2,
                                const TMemo& Memo1);
 
-// Replaces FileName's content with Bytes as one step: written to SettingsTempFile(FileName), flushed to
-// disk, then renamed over FileName. True when done; on failure the old file is untouched and the
-// temporary file is gone.
+// Replaces FileName's content with Bytes as one step (platform::ReplaceFileAtomically): the old file stays
+// whole until the new one is complete on disk, keeps its mode and its link, and a new file is private.
+// True when done; on failure the old file is untouched and nothing is left behind.
 bool WriteFileAtomically(const std::string& FileName, const std::string& Bytes);
-
-// The temporary file a save of FileName writes first: beside it, so the rename stays on one file system,
-// and named after the process, so two copies of the program never write the same one.
-std::string SettingsTempFile(const std::string& FileName);

@@ -6,6 +6,7 @@
 #include "cli/TConsole.h"
 #include "cli/TConsoleStatusBar.h"
 #include "cli/TStopSignals.h"
+#include "cli/TerminalText.h"
 #include "platform/System.h"
 #include "platform/Windows.h"
 
@@ -42,7 +43,10 @@ public:
 };
 
 const char* SignalName(int Signal) {
-    return Signal == SIGINT ? "SIGINT" : Signal == SIGTERM ? "SIGTERM" : "a signal";
+    return Signal == SIGINT    ? "SIGINT"
+           : Signal == SIGTERM ? "SIGTERM"
+           : Signal == SIGPIPE ? "a closed output"
+                               : "a signal";
 }
 
 } // namespace
@@ -83,17 +87,22 @@ int TCliRun::Execute() {
             Form.Button1Click(&Form);
         } catch (const std::exception& E) {
             // The window would show it in a message box; the settings are saved all the same below.
-            std::fprintf(stderr, "vindral-cli: %s\n", platform::SjisToUtf8(E.what()).c_str());
+            std::fprintf(stderr, "vindral-cli: %s\n", ReasonText(E.what()).c_str());
             Status = Failed;
         }
     }
     Form.FormClose(&Form);
 
     if (const int Signal = TStopSignals::Received()) {
-        Console.Line(std::string("Stopped by ") + SignalName(Signal) +
-                     (Form.LastSaveFailed ? "; the settings could not be saved to '"
-                                          : "; the settings are saved in '") +
-                     SettingsFile + "'");
+        const std::string Text = std::string("Stopped by ") + SignalName(Signal) +
+                                 (Form.LastSaveFailed ? "; the settings could not be saved to '"
+                                                      : "; the settings are saved in '") +
+                                 SettingsFile + "'";
+        // Where the output has gone, the word goes to the standard error instead.
+        if (Signal == SIGPIPE)
+            std::fprintf(stderr, "vindral-cli: %s\n", Text.c_str());
+        else
+            Console.Line(Text);
         return Stopped;
     }
     return Form.LastSaveFailed ? Failed : Status;

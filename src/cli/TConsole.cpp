@@ -1,7 +1,9 @@
 #include "cli/TConsole.h"
 
-#include "platform/System.h"
+#include "cli/TStopSignals.h"
+#include "cli/TerminalText.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -31,7 +33,7 @@ bool TConsole::WantsColour(std::FILE* Out) {
 }
 
 void TConsole::Status(const std::string& Text) {
-    Line(platform::SjisToUtf8(Text));
+    Line(LineText(Text));
 }
 
 void TConsole::VisitResult(const TVisitResult& Result) {
@@ -39,18 +41,24 @@ void TConsole::VisitResult(const TVisitResult& Result) {
 }
 
 void TConsole::Line(const std::string& Utf8) {
+    if (FClosed) return;
     std::fwrite(Utf8.data(), 1, Utf8.size(), FOut);
     std::fputc('\n', FOut);
-    std::fflush(FOut);
+    // A reader that went away (vindral-cli | head -1) or a full disk: nobody reads the rest, so the run
+    // stops as a signal stops it, and saves what it has.
+    if (std::fflush(FOut) != 0 || std::ferror(FOut)) {
+        FClosed = true;
+        TStopSignals::Stop(SIGPIPE);
+    }
 }
 
 std::string TConsole::FormatVisitResult(const TVisitResult& Result, bool Colour) {
     std::string Text = "[" + std::to_string(Result.Index + 1) + "/" + std::to_string(Result.Count) + "] " +
-                       platform::SjisToUtf8(Result.Line) + " " + std::to_string(Result.Milliseconds) + " ms";
+                       LineText(Result.Line) + " " + std::to_string(Result.Milliseconds) + " ms";
     if (Result.Mark == TProxyMark::None)
-        Text += Result.Failure.empty() ? " - stopped" : " - stopped: " + platform::SjisToUtf8(Result.Failure);
+        Text += Result.Failure.empty() ? " - stopped" : " - stopped: " + ReasonText(Result.Failure);
     else if (Result.Mark != TProxyMark::Success && !Result.Failure.empty())
-        Text += " - " + platform::SjisToUtf8(Result.Failure);
+        Text += " - " + ReasonText(Result.Failure);
     const char* Start = Colour ? ColourOf(Result.Mark) : nullptr;
     return Start ? Start + Text + ColourReset : Text;
 }

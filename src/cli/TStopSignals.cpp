@@ -37,11 +37,21 @@ bool Install(int Signal, struct sigaction& Old) {
 TStopSignals::TStopSignals() {
     FInstalledInterrupt = Install(SIGINT, FOldInterrupt);
     FInstalledTerminate = Install(SIGTERM, FOldTerminate);
+    struct sigaction Ignore {};
+    Ignore.sa_handler = SIG_IGN;
+    ::sigemptyset(&Ignore.sa_mask);
+    FIgnoredPipe = ::sigaction(SIGPIPE, &Ignore, &FOldPipe) == 0;
 }
 
 TStopSignals::~TStopSignals() {
     if (FInstalledInterrupt) ::sigaction(SIGINT, &FOldInterrupt, nullptr);
     if (FInstalledTerminate) ::sigaction(SIGTERM, &FOldTerminate, nullptr);
+    if (FIgnoredPipe) ::sigaction(SIGPIPE, &FOldPipe, nullptr);
+}
+
+void TStopSignals::Stop(int Cause) {
+    int None = 0;
+    ReceivedSignal.compare_exchange_strong(None, Cause);
 }
 
 int TStopSignals::Received() {

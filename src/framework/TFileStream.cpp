@@ -15,7 +15,8 @@ TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileNam
     case TFileMode::OpenRead: Flags |= O_RDONLY; break;
     case TFileMode::OpenWrite: Flags |= O_WRONLY; break;
     }
-    FHandle = ::open(FileName.c_str(), Flags, 0644);
+    // A file it creates is private to the user; a file that exists keeps its mode.
+    FHandle = ::open(FileName.c_str(), Flags, 0600);
     if (FHandle < 0) {
         std::string Reason = std::strerror(errno);
         if (Mode == TFileMode::Create) throw EFileCreateError("Cannot create file \"" + FileName + "\". " + Reason);

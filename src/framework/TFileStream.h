@@ -5,7 +5,7 @@
 #include <string>
 
 enum class TFileMode {
-    Create,   // created, or emptied when it exists; read and write
+    Create,   // created private to the user (0600), or emptied when it exists (its mode kept); read and write
     OpenRead, // must exist; read only
     OpenWrite // must exist; write only, positioned at the start
 };

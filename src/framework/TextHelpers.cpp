@@ -48,8 +48,55 @@ bool ParseDecimal(const std::string& Text, size_t Pos, int32_t& Value) {
     return true;
 }
 
-char UpperByte(char C) { return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 32) : C; }
-char LowerByte(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C; }
+char UpperByte(char C) {
+    return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 32) : C;
+}
+char LowerByte(char C) {
+    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C;
+}
+
+bool IsLeadByte(unsigned Byte) {
+    return (Byte >= 0x81 && Byte <= 0x9F) || (Byte >= 0xE0 && Byte <= 0xFC);
+}
+bool IsTrailByte(unsigned Byte) {
+    return Byte >= 0x40 && Byte <= 0xFC && Byte != 0x7F;
+}
+
+// The character at Pos, advancing Pos past it: a byte value, or lead * 256 + trail for a double-byte
+// character. A lead byte without a valid trail byte after it is a character of its own.
+uint32_t NextCharacter(const std::string& Text, size_t& Pos) {
+    const auto Lead = static_cast<unsigned char>(Text[Pos++]);
+    if (IsLeadByte(Lead) && Pos < Text.size()) {
+        const auto Trail = static_cast<unsigned char>(Text[Pos]);
+        if (IsTrailByte(Trail)) {
+            ++Pos;
+            return Lead * 256u + Trail;
+        }
+    }
+    return Lead;
+}
+
+// Full-width Latin letters: capitals from 0x8260, small letters 0x8281 to 0x829A.
+constexpr uint32_t WideCapitalA = 0x8260;
+constexpr uint32_t WideSmallA = 0x8281;
+constexpr uint32_t WideSmallZ = 0x829A;
+
+// The place of a character in the order: its class in the top bits, its code, letters folded to capitals.
+uint32_t CollationKey(uint32_t Character) {
+    enum : uint32_t { Symbol, Digit, Letter, OtherSingle, Double };
+    uint32_t Class = Double;
+    if (Character >= 0x100) {
+        if (Character >= WideSmallA && Character <= WideSmallZ) Character -= WideSmallA - WideCapitalA;
+    } else if (Character >= '0' && Character <= '9') {
+        Class = Digit;
+    } else if ((Character >= 'A' && Character <= 'Z') || (Character >= 'a' && Character <= 'z')) {
+        Class = Letter;
+        Character = static_cast<unsigned char>(UpperByte(static_cast<char>(Character)));
+    } else {
+        Class = Character < 0x80 ? Symbol : OtherSingle;
+    }
+    return Class << 16 | Character;
+}
 
 } // namespace
 
@@ -96,12 +143,13 @@ std::string LowerCase(const std::string& Text) {
 }
 
 int CompareTextIgnoreCase(const std::string& A, const std::string& B) {
-    size_t N = A.size() < B.size() ? A.size() : B.size();
-    for (size_t I = 0; I < N; ++I) {
-        auto X = static_cast<unsigned char>(UpperByte(A[I]));
-        auto Y = static_cast<unsigned char>(UpperByte(B[I]));
+    size_t I = 0;
+    size_t J = 0;
+    while (I < A.size() && J < B.size()) {
+        const uint32_t X = CollationKey(NextCharacter(A, I));
+        const uint32_t Y = CollationKey(NextCharacter(B, J));
         if (X != Y) return X < Y ? -1 : 1;
     }
-    if (A.size() == B.size()) return 0;
-    return A.size() < B.size() ? -1 : 1;
+    if (I == A.size() && J == B.size()) return 0;
+    return I == A.size() ? -1 : 1;
 }

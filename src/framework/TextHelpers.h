@@ -21,6 +21,10 @@ bool TryStrToInt(const std::string& Text, int32_t& Value);
 std::string UpperCase(const std::string& Text);
 std::string LowerCase(const std::string& Text);
 
-// Case-insensitive order of two texts: negative, zero or positive. ASCII letters are folded, so
-// names of any letter case compare equal; other bytes compare by value.
+// Case-insensitive order of two Shift-JIS texts, character by character, as a locale-aware comparison
+// orders them: negative, zero or positive. A double-byte character is one character, so its second byte
+// is never taken for a letter. Letters compare without regard to case (ASCII and the full-width Latin
+// ones), and the classes follow one another: blanks, controls and symbols, then digits, then letters,
+// then the other single-byte characters (half-width kana), then the double-byte ones; within a class
+// characters go by their code. Texts equal this way have the same length in bytes.
 int CompareTextIgnoreCase(const std::string& A, const std::string& B);

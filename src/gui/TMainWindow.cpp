@@ -1,8 +1,10 @@
 #include "gui/TMainWindow.h"
 
+#include "gui/TCloseSignals.h"
 #include "gui/TEditWidget.h"
 #include "gui/TMemoWidget.h"
 #include "gui/TStatusBarWidget.h"
+#include "gui/WindowPlacement.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -13,9 +15,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
-#include <QStyle>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -71,7 +73,11 @@ TMainWindow::TMainWindow(QWidget* Parent) : QWidget(Parent) {
     resize(ClientWidth, ClientHeight);
 
     FForm = std::make_unique<TForm1>(nullptr, TForm1Controls{Memo1, Memo2, Edit1, Edit2, StatusBar1});
-    FForm->PauseHook = &TMainWindow::PaintingPause;
+    FForm->PauseHook = [this](int Milliseconds) {
+        PaintingPause(Milliseconds, [this] { return TCloseSignals::Pending() || FForm->StopRequested(); });
+        // The pause holds back the loop that would deliver a close signal; it takes it here instead.
+        if (TCloseSignals::Take()) close();
+    };
     FForm->OnDeferredClose = [this](TComponent*) {
         FCloseConfirmed = true;
         close();
@@ -124,7 +130,8 @@ void TMainWindow::CreateControls() {
 void TMainWindow::CentreOnScreen() {
     const QScreen* Screen = screen();
     if (!Screen) return;
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), Screen->availableGeometry()));
+    FCentredFrame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    setGeometry(CentredClientArea(size(), FCentredFrame, Screen->availableGeometry()));
 }
 
 void TMainWindow::showEvent(QShowEvent* Event) {
@@ -132,7 +139,24 @@ void TMainWindow::showEvent(QShowEvent* Event) {
     if (FShown) return;
     FShown = true;
     CentreOnScreen();
+    if (QWindow* Native = windowHandle()) {
+        FAwaitingFrame = FCentredFrame.isNull();
+        Native->installEventFilter(this);
+    }
     FForm->FormShow(FForm.get());
+}
+
+bool TMainWindow::eventFilter(QObject* Watched, QEvent* Event) {
+    if (FAwaitingFrame && Watched == windowHandle() &&
+        (Event->type() == QEvent::Expose || Event->type() == QEvent::Move ||
+         Event->type() == QEvent::Resize)) {
+        const QMargins Frame = windowHandle()->frameMargins();
+        if (!Frame.isNull()) {
+            FAwaitingFrame = false;
+            if (Frame != FCentredFrame) CentreOnScreen();
+        }
+    }
+    return QWidget::eventFilter(Watched, Event);
 }
 
 void TMainWindow::closeEvent(QCloseEvent* Event) {
@@ -141,14 +165,14 @@ void TMainWindow::closeEvent(QCloseEvent* Event) {
     if (FCloseConfirmed || FForm->FormClose(FForm.get()) == TCloseAction::Close) Event->accept();
 }
 
-void TMainWindow::PaintingPause(int Milliseconds) {
+void TMainWindow::PaintingPause(int Milliseconds, const std::function<bool()>& EndsEarly) {
     const QDeadlineTimer Deadline(std::max(Milliseconds, 0));
     for (;;) {
         // Paint and other window events go on; input and socket notifications wait, as the run does.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
                                         QEventLoop::ExcludeSocketNotifiers);
         const qint64 Left = Deadline.remainingTime();
-        if (Left <= 0) break;
+        if (Left <= 0 || (EndsEarly && EndsEarly())) break;
         QThread::msleep(static_cast<unsigned long>(std::min<qint64>(Left, PauseSlice)));
     }
 }

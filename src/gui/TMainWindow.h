@@ -6,8 +6,10 @@
 // stopped and saved; then the window closes by itself.
 #include "app/Unit1.h"
 
+#include <QMargins>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QFrame;
@@ -27,15 +29,19 @@ public:
     TForm1& Form() { return *FForm; }
 
     // The pause between two proxies: waits Milliseconds while the window repaints, taking no input;
-    // input that arrives meanwhile is delivered after the pause.
-    static void PaintingPause(int Milliseconds);
+    // input that arrives meanwhile is delivered after the pause. It ends early once EndsEarly says so (the
+    // window's pause: a close signal has come, or the run has been asked to stop).
+    static void PaintingPause(int Milliseconds, const std::function<bool()>& EndsEarly = {});
 
 protected:
     void showEvent(QShowEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
     void CreateControls();
+    // Centres the window's frame as far as the frame is known; the window manager tells its size only
+    // once it has framed the window, so the first events of the native window centre it again.
     void CentreOnScreen();
 
     // Children of the window; Qt destroys them after the form.
@@ -53,4 +59,6 @@ private:
     std::unique_ptr<TForm1> FForm;
     bool FShown = false;
     bool FCloseConfirmed = false; // the deferred close of a run has come: close without asking again
+    QMargins FCentredFrame;       // the frame the window was last centred with
+    bool FAwaitingFrame = false;  // shown, and the window manager has not told the frame yet
 };

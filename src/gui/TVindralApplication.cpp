@@ -1,6 +1,7 @@
 #include "gui/TVindralApplication.h"
 
 #include "framework/Exceptions.h"
+#include "gui/TCloseSignals.h"
 #include "gui/TMainWindow.h"
 #include "gui/TQueueBridge.h"
 #include "gui/TextBridge.h"
@@ -60,6 +61,8 @@ int TVindralApplication::Run() {
     return RunGuarded([] {
         TQueueBridge Bridge;
         TMainWindow Window;
+        TCloseSignals Signals;
+        QObject::connect(&Signals, &TCloseSignals::Received, &Window, &QWidget::close);
         Window.Form().FormCreate(&Window.Form());
         Window.show();
         return exec();

@@ -21,6 +21,7 @@ public:
 
     // The program: creates the window, runs FormCreate, shows it and runs the loop until it closes. An
     // exception that escapes start-up is shown in the exception box, and the program still ends with 0.
+    // SIGTERM, SIGHUP and SIGINT close the window as the user does (TCloseSignals).
     int Run();
     // Runs Body under the same guard as Run; for a start-up of another shape.
     static int RunGuarded(const std::function<int()>& Body);

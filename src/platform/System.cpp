@@ -27,9 +27,10 @@ std::string HomeDirectory() {
     return Found->pw_dir;
 }
 
+// Makes each missing folder of Path private to the user, as the per-user data folders should be.
 void MakeDirectories(const std::string& Path) {
     for (size_t Slash = Path.find('/', 1); Slash != std::string::npos; Slash = Path.find('/', Slash + 1))
-        ::mkdir(Path.substr(0, Slash).c_str(), 0755);
+        ::mkdir(Path.substr(0, Slash).c_str(), 0700);
 }
 
 // Folders that installed programs live in. Root may write to them, but a settings file there would be
@@ -39,15 +40,6 @@ bool IsSystemProgramFolder(const std::string& Folder) {
          {"/bin/", "/sbin/", "/usr/bin/", "/usr/sbin/", "/usr/local/bin/", "/usr/local/sbin/"})
         if (Folder == System) return true;
     return false;
-}
-
-std::string UserDataDirectory() {
-    std::string Home = HomeDirectory();
-    if (Home.empty()) return {};
-    if (Home.back() != '/') Home += '/';
-    const std::string Folder = Home + ".local/share/vindral/";
-    MakeDirectories(Folder);
-    return Folder;
 }
 
 class Converter {
@@ -113,6 +105,17 @@ size_t SjisSequenceLength(const unsigned char* Bytes, size_t Left) {
 
 } // namespace
 
+std::string UserDataFolder(const std::string& Home) {
+    if (Home.empty()) return {};
+    const std::string Folder = Home + (Home.back() == '/' ? "" : "/") + ".local/share/vindral/";
+    MakeDirectories(Folder);
+    // A folder that earlier versions made readable to all holds the settings and the scratch files.
+    struct stat St {};
+    if (::lstat(Folder.c_str(), &St) != 0 || !S_ISDIR(St.st_mode)) return {};
+    if ((St.st_mode & 077) != 0 && St.st_uid == ::geteuid() && ::chmod(Folder.c_str(), 0700) != 0) return {};
+    return Folder;
+}
+
 std::string ExecutableDirectory() {
     char Path[PATH_MAX + 1];
     const ssize_t Length = ::readlink("/proc/self/exe", Path, PATH_MAX);
@@ -124,7 +127,7 @@ std::string ExecutableDirectory() {
     if (!Folder.empty() && ::access(Folder.c_str(), W_OK) == 0 && !IsSystemProgramFolder(Folder))
         return Folder;
     // An installed copy lives in a folder its user cannot write to, or in the system's own.
-    const std::string UserFolder = UserDataDirectory();
+    const std::string UserFolder = UserDataFolder(HomeDirectory());
     return UserFolder.empty() ? Folder : UserFolder;
 }
 

@@ -9,6 +9,11 @@ namespace platform {
 // ~/.local/share/vindral/ (home from the user database, created on first use) takes its place.
 std::string ExecutableDirectory();
 
+// The per-user folder "<Home>/.local/share/vindral/", with its trailing "/": private to the user (0700),
+// made so where missing (with the folders above it), and made so again where it is not. Empty when it
+// cannot be made.
+std::string UserDataFolder(const std::string& Home);
+
 // Blocks the calling thread; no messages are processed.
 void Sleep(unsigned Milliseconds);
 

@@ -129,6 +129,11 @@ void CliProcess::Signal(int Number) {
     if (FPid > 0) ::kill(FPid, Number);
 }
 
+void CliProcess::CloseStdout() {
+    if (FOut.Fd >= 0) ::close(FOut.Fd);
+    FOut.Fd = -1;
+}
+
 int CliProcess::Finish(std::chrono::milliseconds Deadline) {
     const auto Until = std::chrono::steady_clock::now() + Deadline;
     while (std::chrono::steady_clock::now() < Until && ReadSome(Until)) {

@@ -22,6 +22,8 @@ public:
     // the output.
     bool WaitForLine(const std::string& Text, std::chrono::milliseconds Deadline = std::chrono::seconds(30));
     void Signal(int Number);
+    // Stops reading stdout and closes it, as a reader does that has seen enough (head -1).
+    void CloseStdout();
     // Reads both outputs to their end and reaps the program. Its exit status, 128 + the number of the
     // signal that ended it, or -1 when it had not ended by the deadline (it is killed then).
     int Finish(std::chrono::milliseconds Deadline = std::chrono::seconds(60));

@@ -118,6 +118,11 @@ public:
         }
         return FClient >= 0;
     }
+    // Closes the connection without an answer.
+    void HangUp() {
+        if (FClient >= 0) ::close(FClient);
+        FClient = -1;
+    }
     // True once the client has closed (or reset) its connection.
     bool ClientClosed() {
         char Byte = 0;
@@ -336,6 +341,29 @@ TEST_P(CliSignal, DuringThePauseEndsTheRunAfterTheSave) {
     ASSERT_EQ(Saved.size(), 2u);
     EXPECT_EQ(Saved[0], Visited);
     EXPECT_EQ(Saved[1].find('('), std::string::npos); // never visited
+}
+
+// A reader that has seen enough and goes (vindral-cli | head -1) stops the run as a signal does: the
+// program does not die of SIGPIPE, the visit under way ends with its mark, the rest is not visited, the
+// settings are saved and standard error says so.
+TEST_F(CliTest, AClosedOutputStopsTheRunAndSaves) {
+    SilentProxy Proxy;
+    const std::string Silent = "127.0.0.1:" + std::to_string(Proxy.Port());
+    const std::string Never = "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+    // The promotion puts the line that succeeded before first.
+    WriteSettings({"http://127.0.0.1:1/page.html"}, "http://from/", "100", {Never, Silent + Ok});
+
+    CliProcess Run({"--settings", SettingsPath(), "--pause-max", "10"});
+    ASSERT_TRUE(Proxy.TakeRequest()) << Run.Stdout();
+    ASSERT_TRUE(Run.WaitForLine("Get 1:"));
+    Run.CloseStdout();
+    // The visit fails now; its result line is the first write that finds nobody reading.
+    Proxy.HangUp();
+    EXPECT_EQ(Run.Finish(), 130) << Run.Stderr();
+    EXPECT_EQ(Run.Stderr(), "vindral-cli: Stopped by a closed output; the settings are saved in '" + SettingsPath() +
+                                "'\n");
+    EXPECT_EQ(ReadWholeFile(SettingsPath()), "1\r\nhttp://127.0.0.1:1/page.html\r\nhttp://from/\r\n100\r\n2\r\n" +
+                                                 Silent + std::string(FallbackMark) + "\r\n" + Never + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliSignal, ::testing::Values(SIGINT, SIGTERM),

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -102,4 +103,31 @@ TEST(TExStringList, SetValueOnASortedListRaisesAndLeavesTheListAsItWas) {
     // Deleting needs no replacement, so it works on a sorted list too.
     List.SetValue("host", "");
     EXPECT_EQ(LinesOf(List), (std::vector<std::string>{"Accept: x"}));
+}
+
+// Names in Shift-JIS: katakana A (0x83 0x41) and DI (0x83 0x61) differ only in a second byte that reads
+// as 'A' and 'a'; each name reaches its own line, in either mode and whichever line comes first.
+TEST(TExStringList, NamesCompareAsCharactersNotAsBytes) {
+    const std::string A = "\x83\x41";
+    const std::string Di = "\x83\x61";
+    for (const bool Sorted : {false, true}) {
+        for (const auto& Lines : {std::vector<std::string>{A + ": a", Di + ": di", "X-Tail: t"},
+                                  std::vector<std::string>{Di + ": di", A + ": a", "X-Tail: t"}}) {
+            SCOPED_TRACE(std::string(Sorted ? "sorted, " : "unsorted, ") + "first line " + Lines[0]);
+            TExStringList List = ListOf(Lines, Sorted);
+            const std::vector<std::string> Now = LinesOf(List);
+            const auto IndexOf = [&](const std::string& Line) {
+                return static_cast<int>(std::find(Now.begin(), Now.end(), Line) - Now.begin());
+            };
+            EXPECT_EQ(List.IndexOfName(A), IndexOf(A + ": a"));
+            EXPECT_EQ(List.IndexOfName(Di), IndexOf(Di + ": di"));
+            EXPECT_EQ(List.GetValue(A), "a");
+            EXPECT_EQ(List.GetValue(Di), "di");
+            EXPECT_EQ(List.IndexOfName("\x83\x42"), -1);
+            if (Sorted) continue;
+            List.SetValue(Di, "new");
+            List.SetValue(A, "");
+            EXPECT_EQ(LinesOf(List), (std::vector<std::string>{Di + ": new", "X-Tail: t"}));
+        }
+    }
 }

@@ -264,7 +264,11 @@ TEST(TVexUUProcessor, UuDecodesLineByLineTrustingTheLengthCharacter) {
     for (const auto& C : Cases) EXPECT_EQ(Decoded(C.Method, C.Input), C.Expected) << C.Input;
 }
 
-TEST(TVexUUProcessor, DecodersEndOnAnyInput) {
+// Decoding works line by line: whatever text follows an encoded body, the decoders end (Decoded checks
+// where they leave the input), the body comes out whole in front, and the text after it decodes as it
+// would on its own (after padding, Base64 decodes nothing more; after the closing line, uudecoding drops
+// one line). Four characters never give more than three bytes, nor a uuencoded line more than 63.
+TEST(TVexUUProcessor, DecodersEndOnAnyInputAndKeepTheBodyBeforeIt) {
     // Pieces that steer the decoders into their rarer paths, mixed with random bytes and long lines.
     const std::vector<std::string> Pieces = {"\r\n", "\n",   "\r",    "=",  "====", "`",
                                              "M",    "QUJD", "#04)#", "**", " ",    std::string(1, '\0'),
@@ -273,6 +277,7 @@ TEST(TVexUUProcessor, DecodersEndOnAnyInput) {
     std::uniform_int_distribution<size_t> Pick(0, Pieces.size() + 1);
     std::uniform_int_distribution<int> Count(0, 60);
     std::uniform_int_distribution<int> LongLength(150, 450);
+    std::uniform_int_distribution<int> BodyLength(0, 100);
     for (int Round = 0; Round < 300; ++Round) {
         std::string Text;
         for (int I = Count(Gen); I > 0; --I) {
@@ -284,8 +289,17 @@ TEST(TVexUUProcessor, DecodersEndOnAnyInput) {
             else
                 Text += std::string(static_cast<size_t>(LongLength(Gen)), "MQ*"[Round % 3]);
         }
-        Decoded(uuMime, Text);
-        Decoded(uuCode, Text);
+        const std::string Body = RandomBytes(Gen, BodyLength(Gen));
+        SCOPED_TRACE("round " + std::to_string(Round) + ", body of " + std::to_string(Body.size()) +
+                     " bytes");
+
+        const std::string Mime = Decoded(uuMime, Text);
+        EXPECT_LE(Mime.size(), Text.size() * 3 / 4);
+        const bool Padded = Body.size() % 3 != 0;
+        EXPECT_EQ(Decoded(uuMime, Encoded(uuMime, Body) + Text), Body + (Padded ? "" : Mime));
+
+        EXPECT_LE(Decoded(uuCode, Text).size(), Text.size() / 3 * 63);
+        EXPECT_EQ(Decoded(uuCode, Encoded(uuCode, Body) + Text), Body + Decoded(uuCode, "`\r\n" + Text));
     }
 }
 

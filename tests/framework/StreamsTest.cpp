@@ -1,6 +1,8 @@
 #include "framework/Exceptions.h"
 #include "framework/TFileStream.h"
 #include "framework/TMemoryStream.h"
+#include "support/FileFixtures.h"
+#include "support/RealServers.h"
 
 #include <gtest/gtest.h>
 
@@ -55,4 +57,22 @@ TEST(TFileStream, CreateOpenAndTheirErrors) {
     EXPECT_THROW(TFileStream(std::string(Dir) + "/no/such/dir", TFileMode::Create), EFileCreateError);
     std::remove(Path.c_str());
     rmdir(Dir);
+}
+
+// Response bodies and headers land in files this creates: private to the user whatever the umask, while
+// a file that exists is emptied and keeps the mode its owner gave it.
+TEST(TFileStream, CreateMakesPrivateFilesAndKeepsTheModeOfAnExistingOne) {
+    TempFolder Folder;
+    TUmaskScope Umask(0);
+    const std::string New = Folder.Path() + "/new.html";
+    { TFileStream Out(New, TFileMode::Create); }
+    EXPECT_EQ(ModeOf(New), 0600);
+
+    const std::string Shared = Folder.Path() + "/shared.html";
+    WriteBytes(Shared, "old content", 0644);
+    {
+        TFileStream Out(Shared, TFileMode::Create);
+        EXPECT_EQ(Out.Size(), 0);
+    }
+    EXPECT_EQ(ModeOf(Shared), 0644);
 }

@@ -1,5 +1,5 @@
-#include "framework/Exceptions.h"
 #include "framework/TStringList.h"
+#include "framework/Exceptions.h"
 
 #include <gtest/gtest.h>
 
@@ -35,4 +35,23 @@ TEST(TStringList, SortedModeKeepsCaseInsensitiveOrderAndRefusesReplacement) {
         EXPECT_EQ(E.Message, FrameworkTexts::SortedListError);
     }
     EXPECT_THROW(L.Insert(0, "x"), EListError);
+}
+
+TEST(TStringList, SortedOrderAndIndexOfCompareWholeCharacters) {
+    // Katakana A, DI (second byte 'a'), half-width A, a symbol between the capitals and the small
+    // letters, a digit and letters of both cases.
+    const std::string KatakanaA = "\x83\x41";
+    const std::string KatakanaDi = "\x83\x61";
+    TStringList L;
+    for (const std::string& Text : {KatakanaDi, std::string("b"), std::string("\xB1"), std::string("_x"),
+                                    KatakanaA, std::string("B"), std::string("7"), std::string("a")})
+        L.Add(Text);
+    L.SetSorted(true);
+    EXPECT_EQ(L.Text(), "_x\r\n7\r\na\r\nb\r\nB\r\n\xB1\r\n" + KatakanaA + "\r\n" + KatakanaDi + "\r\n");
+    L.Add("\x83\x40");
+    EXPECT_EQ(L.IndexOf("\x83\x40"), 6);
+    EXPECT_EQ(L.IndexOf(KatakanaA), 7);
+    EXPECT_EQ(L.IndexOf(KatakanaDi), 8);
+    EXPECT_EQ(L.IndexOf("A"), 2);
+    EXPECT_EQ(L.IndexOf("\x83"), -1);
 }

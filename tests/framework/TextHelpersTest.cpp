@@ -1,7 +1,10 @@
-#include "framework/Exceptions.h"
 #include "framework/TextHelpers.h"
+#include "framework/Exceptions.h"
 
 #include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
 
 namespace {
 
@@ -43,7 +46,7 @@ const ParseCase ParseCases[] = {
     {"$G", false, 0},
     {"", false, 0},
     {"   ", false, 0},
-    {"7 ", false, 0}, // a trailing blank
+    {"7 ", false, 0},  // a trailing blank
     {"\t7", false, 0}, // only code 32 is a leading blank
     {"+", false, 0},
     {"-", false, 0},
@@ -69,7 +72,8 @@ TEST(StrToInt, ConversionErrorQuotesTheTextInTheRuntimeMessage) {
         StrToInt("$zz");
         FAIL() << "no exception";
     } catch (const EConversionError& E) {
-        EXPECT_EQ(E.Message, "'$zz' \x82\xCD\x90\xAE\x90\x94\x82\xC5\x82\xCD\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1");
+        EXPECT_EQ(E.Message,
+                  "'$zz' \x82\xCD\x90\xAE\x90\x94\x82\xC5\x82\xCD\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1");
     }
 }
 
@@ -84,10 +88,56 @@ TEST(Trim, RemovesControlBytesAndBlanksAtBothEndsOnly) {
 TEST(CaseHelpers, FoldAsciiLettersOnly) {
     EXPECT_EQ(UpperCase("Content-Length: 5\x81\x9b"), "CONTENT-LENGTH: 5\x81\x9b");
     EXPECT_EQ(LowerCase("HTTPS"), "https");
-    EXPECT_EQ(CompareTextIgnoreCase("Host", "HOST"), 0);
-    EXPECT_LT(CompareTextIgnoreCase("Accept", "host"), 0);
-    EXPECT_GT(CompareTextIgnoreCase("Hosts", "host"), 0);
-    EXPECT_LT(CompareTextIgnoreCase("", "a"), 0);
 }
+
+struct CompareCase {
+    const char* A;
+    const char* B;
+    int Order; // the sign CompareTextIgnoreCase(A, B) must have
+};
+
+void PrintTo(const CompareCase& C, std::ostream* Out) {
+    *Out << testing::PrintToString(std::string(C.A)) << " against "
+         << testing::PrintToString(std::string(C.B));
+}
+
+class CompareTextIgnoreCaseTest : public testing::TestWithParam<CompareCase> {};
+
+TEST_P(CompareTextIgnoreCaseTest, OrdersWholeCharactersAsALocaleAwareComparison) {
+    const CompareCase& C = GetParam();
+    const auto Sign = [](int V) { return (V > 0) - (V < 0); };
+    EXPECT_EQ(Sign(CompareTextIgnoreCase(C.A, C.B)), C.Order);
+    // The order is antisymmetric.
+    EXPECT_EQ(Sign(CompareTextIgnoreCase(C.B, C.A)), -C.Order);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CompareTextIgnoreCaseTest,
+    testing::Values(
+        // ASCII letters of either case are the same letter.
+        CompareCase{"Host", "HOST", 0}, CompareCase{"Accept", "host", -1}, CompareCase{"Hosts", "host", 1},
+        CompareCase{"", "a", -1}, CompareCase{"", "", 0},
+        // The second byte of a double-byte character is no letter: katakana A (0x83 0x41) and DI
+        // (0x83 0x61) differ, as do two kanji whose second bytes are 'X' and 'x'.
+        CompareCase{"\x83\x41", "\x83\x61", -1}, CompareCase{"\x83\x41", "\x83\x41", 0},
+        CompareCase{"\x88\x58", "\x88\x78", -1},
+        CompareCase{"a\x83\x61"
+                    "b",
+                    "A\x83\x61"
+                    "B",
+                    0},
+        // Symbols, the ones between the capitals and the small letters included, come before letters;
+        // digits come between them.
+        CompareCase{"[", "a", -1}, CompareCase{"\\", "A", -1}, CompareCase{"]", "Z", -1},
+        CompareCase{"^", "z", -1}, CompareCase{"_", "a", -1}, CompareCase{"~", "a", -1},
+        CompareCase{"X_Y", "XAY", -1}, CompareCase{"9", "a", -1}, CompareCase{"-", "0", -1},
+        CompareCase{" ", "!", -1},
+        // Then half-width kana, then double-byte characters.
+        CompareCase{"z", "\xB1", -1}, CompareCase{"\xB1", "\x81\x40", -1},
+        CompareCase{"\x82\x60", "\x83\x41", -1},
+        // Full-width capitals and small letters are the same letter too, and not the ASCII one.
+        CompareCase{"\x82\x60\x82\x61", "\x82\x81\x82\x82", 0}, CompareCase{"A", "\x82\x60", -1},
+        // A lead byte without its second byte is a character of its own.
+        CompareCase{"\x83", "\x83\x41", -1}, CompareCase{"\x83:", "\x83:", 0}));
 
 } // namespace

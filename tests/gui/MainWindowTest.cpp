@@ -5,6 +5,7 @@
 #include "gui/TEditWidget.h"
 #include "gui/TMemoWidget.h"
 #include "gui/TStatusBarWidget.h"
+#include "gui/WindowPlacement.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -81,8 +82,35 @@ TEST_F(WindowLayout, OpensCentredOnTheScreen) {
     Window.move(0, 0);
     Window.show();
     const QRect Screen = Window.screen()->availableGeometry();
-    EXPECT_LE(std::abs(Window.geometry().center().x() - Screen.center().x()), 1);
-    EXPECT_LE(std::abs(Window.geometry().center().y() - Screen.center().y()), 1);
+    EXPECT_LE(std::abs(Window.frameGeometry().center().x() - Screen.center().x()), 1);
+    EXPECT_LE(std::abs(Window.frameGeometry().center().y() - Screen.center().y()), 1);
+}
+
+// It is the frame, title bar included, that is centred: the client area sits lower by half the
+// difference between the title bar and the bottom border.
+TEST(WindowPlacement, CentresTheFrameAndKeepsItsTitleBarOnTheScreen) {
+    struct PlaceCase {
+        QMargins Frame;
+        QRect Available;
+        QPoint ClientTopLeft;
+    };
+    const QSize Client(472, 333);
+    const PlaceCase Cases[] = {
+        {QMargins(), QRect(0, 0, 1024, 768), QPoint(276, 217)},
+        {QMargins(4, 4, 4, 4), QRect(0, 0, 1024, 768), QPoint(276, 217)},
+        {QMargins(1, 30, 1, 2), QRect(0, 0, 1024, 768), QPoint(276, 231)},
+        {QMargins(8, 31, 8, 8), QRect(0, 0, 1024, 768), QPoint(276, 229)},
+        // A panel at the top or on the left takes its part of the screen.
+        {QMargins(1, 30, 1, 2), QRect(64, 40, 960, 728), QPoint(308, 251)},
+        // Too small a screen: the frame's top-left corner stays on it.
+        {QMargins(1, 30, 1, 2), QRect(0, 0, 400, 300), QPoint(1, 30)},
+    };
+    for (const PlaceCase& C : Cases) {
+        const QRect Area = CentredClientArea(Client, C.Frame, C.Available);
+        EXPECT_EQ(Area.size(), Client);
+        EXPECT_EQ(Area.topLeft(), C.ClientTopLeft)
+            << C.Frame.top() << " " << C.Available.width() << "x" << C.Available.height();
+    }
 }
 
 // Panel on top at its height, status bar at the bottom at its height, the proxy list between; the

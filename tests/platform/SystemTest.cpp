@@ -1,5 +1,8 @@
 #include "platform/System.h"
 
+#include "support/FileFixtures.h"
+#include "support/RealServers.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -66,6 +69,29 @@ TEST(Process, ExecutableDirectoryIsTheProgramsFolder) {
         EXPECT_EQ(Folder.substr(Folder.size() - UserFolder.size()), UserFolder);
         EXPECT_EQ(::access(Folder.c_str(), W_OK), 0) << "created on first use";
     }
+}
+
+// The fallback for an installed copy: made private to the user, the folders above it too where missing,
+// and made private again where it is not.
+TEST(Process, UserDataFolderIsPrivateToTheUser) {
+    TempFolder Home;
+    TUmaskScope Umask(022);
+    const std::string Folder = UserDataFolder(Home.Path() + "/");
+    EXPECT_EQ(Folder, Home.Path() + "/.local/share/vindral/");
+    for (const std::string& Made : {Home.Path() + "/.local", Home.Path() + "/.local/share", Folder})
+        EXPECT_EQ(ModeOf(Made), 0700) << Made;
+
+    ASSERT_EQ(::chmod(Folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((Home.Path() + "/.local/share").c_str(), 0755), 0);
+    EXPECT_EQ(UserDataFolder(Home.Path()), Folder);
+    EXPECT_EQ(ModeOf(Folder), 0700);
+    EXPECT_EQ(ModeOf(Home.Path() + "/.local/share"), 0755) << "folders above it are not the program's";
+
+    EXPECT_EQ(UserDataFolder(""), "");
+    EXPECT_EQ(UserDataFolder(Home.Path() + "/missing/home"),
+              Home.Path() + "/missing/home/.local/share/vindral/");
+    WriteBytes(Home.Path() + "/file", "x");
+    EXPECT_EQ(UserDataFolder(Home.Path() + "/file"), "");
 }
 
 TEST(Process, SleepBlocksForAtLeastItsTime) {
