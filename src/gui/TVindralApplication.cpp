@@ -4,8 +4,10 @@
 #include "gui/TMainWindow.h"
 #include "gui/TQueueBridge.h"
 #include "gui/TextBridge.h"
+#include "platform/ApplicationExceptions.h"
 
 #include <QMessageBox>
+#include <QThread>
 
 #include <exception>
 
@@ -38,6 +40,18 @@ TVindralApplication::TVindralApplication(int& Argc, char** Argv) : QApplication(
     // the window's own text alone.
     setApplicationName(ApplicationName);
     setDesktopFileName(DesktopFileName);
+    platform::SetApplicationExceptionHandler([this](const std::string& Message) {
+        // A handler that failed on another thread (a visit's own) has its box shown by the window's.
+        if (QThread::currentThread() == thread())
+            ShowException(Message);
+        else
+            QMetaObject::invokeMethod(
+                this, [Message] { ShowException(Message); }, Qt::QueuedConnection);
+    });
+}
+
+TVindralApplication::~TVindralApplication() {
+    platform::SetApplicationExceptionHandler({});
 }
 
 bool TVindralApplication::notify(QObject* Receiver, QEvent* Event) {
