@@ -28,10 +28,6 @@ void TAcceptBackOff::Succeeded() {
     FPauseMs = 0;
 }
 
-bool TAcceptBackOff::Paused() const {
-    return FPaused;
-}
-
 void TAcceptBackOff::Resume() {
     FTimer->SetEnabled(false);
     FPaused = false;

@@ -21,7 +21,6 @@ public:
     // After a failed accept with the socket error ErrorNo: pauses when it was this machine's shortage.
     void Failed(int ErrorNo);
     void Succeeded();
-    bool Paused() const;
 
     static constexpr uint32_t FirstPauseMs = 50;
     static constexpr uint32_t LongestPauseMs = 1000;

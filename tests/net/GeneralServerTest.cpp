@@ -128,7 +128,9 @@ namespace {
 // more than a client that never reads will take.
 class TPatientServer : public TRecordingServer<TPatientServer> {
 public:
-    using TRecordingServer::TRecordingServer;
+    // Every status text is kept, so the tick (on the listening thread) and the serve thread both write
+    // StatusText.
+    explicit TPatientServer(TComponent* AOwner) : TRecordingServer(AOwner) { ReportLevel = 8; }
     static constexpr int32_t PatienceMs = 300;
     bool WritesMuch = false; // on the listening instance
     void Serve() override {
