@@ -5,9 +5,11 @@
 #include "gui/TMainWindow.h"
 #include "gui/TQueueBridge.h"
 #include "gui/TextBridge.h"
+#include "platform/ApplicationExceptions.h"
 
 #include <QIcon>
 #include <QMessageBox>
+#include <QThread>
 
 #include <exception>
 
@@ -43,6 +45,18 @@ TVindralApplication::TVindralApplication(int& Argc, char** Argv) : QApplication(
     setApplicationName(ApplicationName);
     setDesktopFileName(DesktopFileName);
     setWindowIcon(QIcon(QString::fromLatin1(IconResource)));
+    platform::SetApplicationExceptionHandler([this](const std::string& Message) {
+        // A handler that failed on another thread (a visit's own) has its box shown by the window's.
+        if (QThread::currentThread() == thread())
+            ShowException(Message);
+        else
+            QMetaObject::invokeMethod(
+                this, [Message] { ShowException(Message); }, Qt::QueuedConnection);
+    });
+}
+
+TVindralApplication::~TVindralApplication() {
+    platform::SetApplicationExceptionHandler({});
 }
 
 bool TVindralApplication::notify(QObject* Receiver, QEvent* Event) {

@@ -12,7 +12,10 @@ class TVindralApplication : public QApplication {
     Q_OBJECT
 
 public:
+    // Becomes the application's exception handler of the platform layer too, so an exception that escapes
+    // a handler run by the socket layer's pump (a timer's OnTimer) is shown in the same box.
     TVindralApplication(int& Argc, char** Argv);
+    ~TVindralApplication() override;
 
     bool notify(QObject* Receiver, QEvent* Event) override;
 

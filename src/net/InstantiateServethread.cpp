@@ -2,6 +2,7 @@
 
 #include "net/TVexGeneralServer.h"
 #include "platform/Sockets.h"
+#include "platform/Windows.h"
 
 #include <thread>
 #include <typeinfo>
@@ -65,8 +66,11 @@ void InstantiateServethread::BuildConnection(uint16_t Socket) {
     Connection->ServeThread = this;
     Connection->OnConnect = FOwner->OnConnect;
     Connection->OnDisconnect = FOwner->OnDisconnect;
-    if (Connection->SocketHandle != NoSocket) platform::closesocket(Connection->SocketHandle);
-    Connection->SocketHandle = Socket;
+    // The socket is on its way to the serve thread, which owns it from its start: no close notification
+    // dispatched here may close it meanwhile.
+    Connection->SocketOwner = std::thread::id();
+    const uint16_t Own = Connection->SocketHandle.exchange(Socket);
+    if (Own != NoSocket) platform::closesocket(Own);
     FOwner->Connections->Add(Connection);
     platform::WSAAsyncSelect(Socket, Connection->WindowHandle, SocketNotifyMessage, ConnectionEvents);
     Connection->ListeningServer = FOwner;
@@ -117,7 +121,11 @@ void InstantiateServethread::Run(std::unique_ptr<InstantiateServethread> Self) {
     TVexGeneralServer* Owner = Self->FOwner;
     const InstantiateServethread* Key = Self.get();
     try {
-        Self->Execute();
+        if (Self->Connection) Self->Connection->SocketOwner = std::this_thread::get_id();
+        // A thread without a message queue of its own (no descriptor left to make one) could wait for
+        // its client only by spinning; it serves nothing, and its destruction below closes the
+        // connection.
+        if (platform::QueueFd() >= 0) Self->Execute();
     } catch (...) {
     }
     Self.reset();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sys/socket.h>
+#include <utility>
 
 std::atomic<int> TDovrel::WinsockUsers{0};
 
@@ -164,11 +165,14 @@ void TDovrel::InitWinsock() {
                 ErrorManager(platform::WSAEWOULDBLOCK, Text);
             }
         } catch (...) {
-            if (SocketHandle != NoSocket) platform::closesocket(SocketHandle);
-            SocketHandle = NoSocket;
+            const uint16_t Handle = SocketHandle.exchange(NoSocket);
+            if (Handle != NoSocket) platform::closesocket(Handle);
             if (--WinsockUsers == 0) platform::WSACleanup();
             throw;
         }
+    } catch (const ESockError& E) {
+        // The number tells a caller whether this machine ran out of something (10024, 10055).
+        throw ESockError("Initializaton of windows sockets failed", E.ErrorNo);
     } catch (...) {
         throw ESockError("Initializaton of windows sockets failed");
     }
@@ -177,16 +181,31 @@ void TDovrel::InitWinsock() {
 
 void TDovrel::OpenSocket(int Protocol) {
     FPeerClosed = false;
-    SocketHandle = ToSocketHandle(platform::socket(AF_INET, SOCK_STREAM, Protocol));
-    if (SocketHandle == NoSocket) return;
+    const uint16_t Handle = ToSocketHandle(platform::socket(AF_INET, SOCK_STREAM, Protocol));
+    if (Handle == NoSocket) return;
     if (Protocol == IPPROTO_TCP) {
         // Closing drops the connection at once instead of lingering over unsent data.
         linger Linger{1, 0};
-        platform::setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, &Linger, sizeof Linger);
+        platform::setsockopt(Handle, SOL_SOCKET, SO_LINGER, &Linger, sizeof Linger);
     }
-    if (platform::WSAAsyncSelect(SocketHandle, WindowHandle, SocketNotifyMessage, NotifyEvents) ==
-        platform::SOCKET_ERROR)
-        throw ESockError(SocketErrorStr(static_cast<uint16_t>(platform::WSAGetLastError())));
+    // A socket whose notifications do not arrive would make every wait on it last until its time-out;
+    // the component is better off without one, and opens another at its next connect.
+    if (platform::WSAAsyncSelect(Handle, WindowHandle, SocketNotifyMessage, NotifyEvents) ==
+        platform::SOCKET_ERROR) {
+        const int Error = platform::WSAGetLastError();
+        platform::closesocket(Handle);
+        platform::WSASetLastError(Error);
+        return;
+    }
+    SocketHandle = Handle;
+}
+
+void TDovrel::EnsureSocket() {
+    if (SocketHandle != NoSocket) return;
+    OpenSocket(IPPROTO_TCP);
+    if (SocketHandle != NoSocket) return;
+    std::string Text;
+    ErrorManager(platform::WSAEWOULDBLOCK, Text);
 }
 
 int TDovrel::SocketFd() const {
@@ -228,10 +247,21 @@ void TDovrel::ResolveRemoteHost() {
     {
         TTimeoutScope Timeout(*this);
         WaitDone = false;
-        platform::WSAAsyncGetHostByName(WindowHandle, LookupDoneMessage, IoBuffer.data(),
-                                        HostEntryBuffer.get(), HostEntryBufferSize);
+        {
+            std::lock_guard Guard(FLookupLock);
+            FLookupHandle = platform::WSAAsyncGetHostByName(WindowHandle, LookupDoneMessage, IoBuffer.data(),
+                                                            HostEntryBuffer.get(), HostEntryBufferSize);
+        }
         PumpUntil([this] { return WaitDone || TimedOut || CancelRequested; }, TWaitFor::Messages);
     }
+    uintptr_t Unanswered = 0;
+    {
+        std::lock_guard Guard(FLookupLock);
+        Unanswered = std::exchange(FLookupHandle, 0);
+    }
+    // A look-up given up on (timed out, cancelled) must not answer later: its address would be taken for
+    // the next name's, and its entry written over the next one's.
+    if (Unanswered != 0) platform::WSACancelAsyncRequest(Unanswered);
     if (TimedOut) throw ESockError("Host Lookup Timed Out");
     if (CancelRequested) throw ESockError("Host Lookup Canceled");
     uint32_t Address = 0;
@@ -245,6 +275,7 @@ void TDovrel::Connect() {
     StatusMessage(8, "Connecting");
     CancelRequested = false;
     if (IsConnected) throw ESockError("Already connected");
+    EnsureSocket();
 
     int Attempts = 0;
     for (;;) {
@@ -292,15 +323,15 @@ void TDovrel::Disconnect() {
 void TDovrel::RequestCloseSocket() {
     StatusMessage(4, "Request Close Socket");
     IsConnected = false;
-    uint16_t Handle = SocketHandle;
+    // Taken in one step, so that of two threads closing at once only one closes the descriptor. It is
+    // released even when close reports an error, so its number must not be used again: it may soon
+    // belong to something else.
+    const uint16_t Handle = SocketHandle.exchange(NoSocket);
     if (Handle == NoSocket) return;
     if (FTls) {
         FTls->Shutdown();
         FTls.reset();
     }
-    // The descriptor is released even when close reports an error, so its number must not be used
-    // again: it may soon belong to something else.
-    SocketHandle = NoSocket;
     if (platform::closesocket(Handle) == platform::SOCKET_ERROR) {
         std::string Text;
         ErrorManager(platform::WSAEWOULDBLOCK, Text);
@@ -346,9 +377,12 @@ void TDovrel::Close(uint16_t Socket) {
 void TDovrel::StatusMessage(uint8_t Level, const std::string& Text) {
     try {
         if (Level > ReportLevel) return;
-        StatusText = Text;
-        // A copy: the handler may report again and so change StatusText while it reads its argument.
-        if (!IsDestroying() && OnStatus) OnStatus(this, std::string(StatusText));
+        {
+            std::lock_guard Guard(FStatusLock);
+            StatusText = Text;
+        }
+        // The handler gets its own copy: it may report again, and so change StatusText, while it reads.
+        if (!IsDestroying() && OnStatus) OnStatus(this, std::string(Text));
     } catch (...) {
         // Reporting never disturbs the operation that reports.
     }
@@ -360,7 +394,7 @@ void TDovrel::ErrorManager(uint16_t Expected, std::string& Text) {
     if (Err != Expected && Err > 10000) {
         std::string Message = SocketErrorStr(static_cast<uint16_t>(Err));
         if (OnError) OnError(this, static_cast<uint16_t>(Err), Message);
-        throw ESockError(Message);
+        throw ESockError(Message, Err);
     }
     Text.clear();
 }

@@ -17,9 +17,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
+#include <thread>
 
 class TStream;
 class TFileStream;
@@ -149,6 +151,11 @@ public:
     std::atomic<uint16_t> SocketHandle{NoSocket};
     platform::HWND WindowHandle = 0;
     std::atomic<bool> IsConnected{false};
+    // The thread that owns the socket: only it closes the socket. A close notification dispatched on any
+    // other thread (the listening thread, for a connection instance that a serve thread uses) only notes
+    // that the peer has gone, and the owner meets the end of the stream itself. The creating thread,
+    // until it is set; no thread at all while the socket is being handed over.
+    std::atomic<std::thread::id> SocketOwner{std::this_thread::get_id()};
 
     // Live components that started the socket library (serve threads destroy components too).
     static std::atomic<int> WinsockUsers;
@@ -173,11 +180,18 @@ protected:
     int SocketFd() const;
 
 private:
+    // Opens a socket and selects its notifications to the window; leaves SocketHandle at NoSocket, and
+    // the error number as the thread's last error, when either fails.
     void OpenSocket(int Protocol);
     // Where every byte of a transfer enters and leaves the component: recv and send of the socket, or
     // of the TLS stream on it when there is one.
     int ReceiveBytes(char* Buffer, int Length, int Flags);
     int SendBytes(const char* Data, int Length);
+    // Opens a socket when the component has none (an earlier replacement failed, for want of a
+    // descriptor perhaps); raises that failure's socket error when it cannot.
+    void EnsureSocket();
+    // Whether a look-up completion (its handle) answers the look-up under way, which it then ends.
+    bool TakeLookupCompletion(platform::WPARAM Handle);
     // Raises EAbortError with Message (clearing the flag) when CancelRequested is set.
     void ReportAbort(const char* Message);
     // After a failed receive: stores the error number and tells whether it ends the transfer
@@ -202,6 +216,12 @@ private:
     std::atomic<bool> FPeerClosed{false};
     // TLS on the current socket, from StartTls until the socket is closed.
     std::unique_ptr<TTlsChannel> FTls;
+    // The name look-up under way (its handle), 0 when none is; its completion may be dispatched on
+    // another thread than the one that waits for it.
+    std::mutex FLookupLock;
+    uintptr_t FLookupHandle = 0;
+    // StatusText may be written by a notification's thread and by the thread of an operation at once.
+    std::mutex FStatusLock;
     // Time-out scopes open on this component; only the outermost arms and disarms the timer.
     friend class TTimeoutScope;
     int FTimeoutScopes = 0;

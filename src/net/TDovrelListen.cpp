@@ -39,7 +39,7 @@ sockaddr_in LocalName(int Socket) {
     std::string Message = Socket.SocketErrorStr(static_cast<uint16_t>(Error));
     if (Message.empty()) Message = "Unknown Error No. " + std::to_string(Error);
     if (Socket.OnError) Socket.OnError(&Socket, static_cast<uint16_t>(Error), Message);
-    throw ESockError(Message);
+    throw ESockError(Message, Error);
 }
 
 } // namespace
@@ -47,6 +47,7 @@ sockaddr_in LocalName(int Socket) {
 void TDovrel::Listen(bool Waiting) {
     StatusMessage(8, "Listening");
     if (Port < 0 || Port > 65535) throw ERangeError("Port out of range (" + std::to_string(Port) + ")");
+    EnsureSocket();
     RemoteAddress = sockaddr_in{};
     RemoteAddress.sin_family = AF_INET;
     RemoteAddress.sin_port = platform::htons(static_cast<uint16_t>(Port));
@@ -75,6 +76,8 @@ uint16_t TDovrel::Accept() {
     const platform::SOCKET Accepted = platform::accept(SocketFd(), AsSockaddr(Peer), &Length);
     // 65535 is the "no socket" handle, so it cannot name a connection either.
     if (Accepted < 0 || Accepted >= NoSocket) {
+        // Kept, so the accept handler can tell this machine's shortage (no descriptor left) from the rest.
+        if (Accepted < 0) LastErrorNo = platform::WSAGetLastError();
         // A descriptor that does not fit the handle type would otherwise be lost with its connection.
         if (Accepted >= 0) platform::closesocket(Accepted);
         throw ERangeError("Socket handle " + std::to_string(Accepted) + " out of range");

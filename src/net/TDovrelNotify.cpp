@@ -5,6 +5,8 @@
 #include "platform/Sockets.h"
 #include "platform/Windows.h"
 
+#include <thread>
+
 namespace {
 
 constexpr const char* SocketWindowClass = "TrelkWindowClass";
@@ -43,6 +45,11 @@ void TDovrel::Wndproc(TMessage& Message) {
         if (Message.Msg == SocketNotifyMessage &&
             Message.WParam != static_cast<platform::WPARAM>(static_cast<uint16_t>(SocketHandle)))
             return;
+        // A look-up completion answers only the look-up under way; any other (a late answer to one given
+        // up on) must not end the wait, nor pass its outcome off as the current name's.
+        const bool WaitingListener = platform::SelectEvent(Message.LParam) == platform::FD_ACCEPT;
+        if (Message.Msg == LookupDoneMessage && !WaitingListener && !TakeLookupCompletion(Message.WParam))
+            return;
         LastEventOk = platform::SelectError(Message.LParam) == 0;
         if (Message.Msg == SocketNotifyMessage) {
             switch (platform::SelectEvent(Message.LParam)) {
@@ -71,6 +78,9 @@ void TDovrel::Wndproc(TMessage& Message) {
                 // Over TLS only the stream can tell an orderly end (close_notify) from a cut; the reader
                 // meets either, and the socket stays until it is closed.
                 if (FTls) break;
+                // Only the socket's own thread closes it: another thread may be using it this moment, and
+                // the number of a descriptor closed under it may already be someone else's.
+                if (SocketOwner.load() != std::this_thread::get_id()) break;
                 // Bytes still queued are read first; the reader sees the close when they are gone.
                 if (!DataAvailable()) RequestCloseSocket();
                 break;
@@ -79,7 +89,7 @@ void TDovrel::Wndproc(TMessage& Message) {
             }
         } else if (Message.Msg == LookupDoneMessage) {
             WaitDone = true;
-            if (platform::SelectEvent(Message.LParam) == platform::FD_ACCEPT) {
+            if (WaitingListener) {
                 IsConnected = true;
                 if (!IsDestroying() && OnDisconnect) OnDisconnect(this);
             }
@@ -87,6 +97,13 @@ void TDovrel::Wndproc(TMessage& Message) {
     } catch (...) {
         // Handlers run inside whatever wait pumped this message; their failures must not end it.
     }
+}
+
+bool TDovrel::TakeLookupCompletion(platform::WPARAM Handle) {
+    std::lock_guard Guard(FLookupLock);
+    if (FLookupHandle == 0 || Handle != FLookupHandle) return false;
+    FLookupHandle = 0;
+    return true;
 }
 
 void TDovrel::TimerOn() {

@@ -1,6 +1,7 @@
 #include "net/TThreadTimer.h"
 
 #include "framework/Exceptions.h"
+#include "platform/ApplicationExceptions.h"
 
 namespace {
 
@@ -49,33 +50,44 @@ TThreadTimer::~TThreadTimer() {
 }
 
 void TThreadTimer::SetEnabled(bool Value) {
-    if (Value == FEnabled) return;
-    FEnabled = Value;
+    if (FEnabled.exchange(Value) == Value) return;
     UpdateTimer();
 }
 
 void TThreadTimer::SetInterval(uint32_t Value) {
-    if (Value == FInterval) return;
-    FInterval = Value;
+    if (FInterval.exchange(Value) == Value) return;
     UpdateTimer();
 }
 
 void TThreadTimer::SetOnTimer(TNotifyEvent Handler) {
-    FOnTimer = std::move(Handler);
+    {
+        std::lock_guard Guard(FHandlerLock);
+        FOnTimer = std::move(Handler);
+    }
     UpdateTimer();
 }
 
+TNotifyEvent TThreadTimer::OnTimer() const {
+    std::lock_guard Guard(FHandlerLock);
+    return FOnTimer;
+}
+
+uint32_t TThreadTimer::WantedInterval() const {
+    if (!FEnabled || FInterval == 0) return 0;
+    std::lock_guard Guard(FHandlerLock);
+    return FOnTimer ? FInterval.load() : 0;
+}
+
 void TThreadTimer::UpdateTimer() {
-    platform::KillTimer(WindowHandle, TimerId);
-    if (FInterval != 0 && FEnabled && FOnTimer) {
-        // A start always begins a full new period.
-        if (platform::SetTimer(WindowHandle, TimerId, FInterval) == 0) throw Exception("No Timer");
-    }
+    // A start always begins a full new period. The settings are read when the change is made, so a
+    // setter on another thread that races this one cannot leave the timer as neither of them asked.
+    if (!platform::ApplyTimer(WindowHandle, TimerId, [this] { return WantedInterval(); }))
+        throw Exception("No Timer");
 }
 
 void TThreadTimer::Timer() {
     // A copy: the handler may replace itself.
-    TNotifyEvent Handler = FOnTimer;
+    TNotifyEvent Handler = OnTimer();
     if (Handler) Handler(this);
 }
 
@@ -85,8 +97,9 @@ platform::LRESULT TThreadTimer::Wndproc(platform::UINT Message, platform::WPARAM
         try {
             Timer();
         } catch (...) {
-            // The runtime has no application-wide exception handler to report it to; the tick counts as
-            // handled either way, and the exception must not unwind through the message pump.
+            // The tick counts as handled; the user hears of the failure through the application's
+            // exception handler, and nothing unwinds through the message pump.
+            platform::HandleApplicationException();
         }
         return 0;
     }

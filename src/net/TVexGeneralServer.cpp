@@ -39,7 +39,17 @@ std::vector<TVexGeneralServer*> TVexGeneralServer::TConnectionList::Snapshot() c
 }
 
 TVexGeneralServer::TVexGeneralServer(TComponent* AOwner) : TDovrel(AOwner) {
-    if (!dynamic_cast<TVexGeneralServer*>(AOwner)) Connections = std::make_unique<TConnectionList>();
+    if (!dynamic_cast<TVexGeneralServer*>(AOwner)) {
+        Connections = std::make_unique<TConnectionList>();
+        return;
+    }
+    // A connection instance's Abort cancels nothing (it is there for the listening instance's list), yet
+    // its time-out must end its own wait as any component's does, or a silent client would hold its
+    // serve thread for as long as it likes.
+    TimeoutTimer->SetOnTimer([this](TComponent* Sender) {
+        TimerFired(Sender);
+        Cancel();
+    });
 }
 
 TVexGeneralServer::~TVexGeneralServer() {
@@ -68,6 +78,7 @@ void TVexGeneralServer::Loaded() {
     if (Designing()) return;
     ServerLock();
     OnAcceptReady = [this](TComponent* Sender) { ServerAccept(Sender); };
+    FAcceptBackOff = std::make_unique<TAcceptBackOff>(*this);
     Listen(false);
 }
 
@@ -85,7 +96,15 @@ void TVexGeneralServer::ServerAccept(TComponent*) {
         try {
             WaitDone = true;
             const uint16_t Socket = Accept();
-            InstantiateServethread::Start(this, Socket);
+            if (FAcceptBackOff) FAcceptBackOff->Succeeded();
+            if (MaxConnections > 0 && Connections && Connections->Count() >= MaxConnections)
+                Close(Socket);
+            else
+                InstantiateServethread::Start(this, Socket);
+        } catch (const ERangeError&) {
+            // The accept itself failed. When this machine is out of descriptors, accepting pauses instead
+            // of failing again as fast as the notification comes back.
+            if (FAcceptBackOff) FAcceptBackOff->Failed(LastErrorNo);
         } catch (...) {
             // A failed accept leaves the server listening; the client sees its connection go.
         }

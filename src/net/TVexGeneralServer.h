@@ -5,6 +5,7 @@
 // instance of its own dynamic class (the connection instance) bound to the accepted socket, and an
 // InstantiateServethread that runs the connection instance's Serve and then destroys it. A concrete
 // server derives from TVexGeneralServer, overrides Serve, and is instantiated as TServerOf<it>.
+#include "net/TAcceptBackOff.h"
 #include "net/TDovrel.h"
 
 #include <memory>
@@ -52,13 +53,17 @@ public:
     // Cancels every connection instance, in accept order; never this instance itself, and a connection
     // instance does nothing. Closes nothing and does not wait.
     void Abort() override;
-    // Accept handler: accepts the waiting connection, starts its serve thread, fires OnClientContact.
+    // Accept handler: accepts the waiting connection, starts its serve thread (or closes the connection
+    // at once when MaxConnections are served), fires OnClientContact.
     void ServerAccept(TComponent* Sender);
     // The conversation with one client, on the serve thread; nothing here.
     virtual void Serve();
 
     std::unique_ptr<TConnectionList> Connections;
     TNotifyEvent OnClientContact;
+    // The most connections served at once; a connection beyond them is accepted and closed at once, so
+    // it neither waits in the backlog nor costs a thread. 0: no limit.
+    int32_t MaxConnections = 0;
     // In a connection instance: the listening instance that accepted it and the thread serving it.
     TVexGeneralServer* ListeningServer = nullptr;
     InstantiateServethread* ServeThread = nullptr;
@@ -92,6 +97,8 @@ private:
     void ReleaseWindows();
 
     TServeThreads FServeThreads;
+    // The listening instance's pause after an accept failed for want of descriptors.
+    std::unique_ptr<TAcceptBackOff> FAcceptBackOff;
 };
 
 // The class to instantiate for a server whose conversation is T's Serve:

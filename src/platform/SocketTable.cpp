@@ -83,6 +83,7 @@ void SocketTable::Opened(int Fd, SocketState State) {
     if (Socket.Reg) UnregisterLocked(Fd, Socket);
     Socket = Entry{};
     Socket.State = State;
+    Socket.EverConnected = State == SocketState::Connected;
 }
 
 int SocketTable::Select(int Fd, HWND Window, UINT Message, long Events) {
@@ -104,6 +105,7 @@ int SocketTable::Select(int Fd, HWND Window, UINT Message, long Events) {
     if (Events == 0) return 0;
 
     Socket.State = KernelState(Fd, Socket.State);
+    Socket.EverConnected = Socket.EverConnected || Socket.State == SocketState::Connected;
     Registration Reg;
     Reg.Window = std::move(Target);
     Reg.Message = Message;
@@ -185,6 +187,12 @@ int SocketTable::TakeError(int Fd, bool Keep) {
     return Error;
 }
 
+bool SocketTable::NeverConnected(int Fd) const {
+    std::lock_guard Guard(Lock);
+    const auto It = Sockets.find(Fd);
+    return It != Sockets.end() && !It->second.EverConnected;
+}
+
 int SocketTable::Close(int Fd) {
     std::unique_lock Guard(Lock, std::defer_lock);
     const auto WindowGuard = LockRegisteredWindow(Fd, Guard);
@@ -220,6 +228,7 @@ void SocketTable::OnReady(MessageQueue& Queue, uint64_t Tag, uint32_t Events) {
         socklen_t Length = sizeof Peer;
         if (Error == 0 && ::getpeername(Fd, reinterpret_cast<sockaddr*>(&Peer), &Length) == 0) {
             Socket.State = SocketState::Connected;
+            Socket.EverConnected = true;
             if (Reg.Events & FD_CONNECT) Notify(Fd, Reg, FD_CONNECT, 0);
         } else {
             // A failed connect reports itself through the connect event alone; the socket never was

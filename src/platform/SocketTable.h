@@ -34,6 +34,10 @@ public:
     // The error a close notification took from the socket (an errno value), so recv and send can still
     // report it; 0 when there is none. Peeking leaves it in place.
     int TakeError(int Fd, bool Keep);
+    // True for a socket of the table that has never been connected (new, connecting, or its connect
+    // failed); false for one that is or was connected or accepted, and for a descriptor the table does
+    // not know.
+    bool NeverConnected(int Fd) const;
     // Unregisters, drops the socket's queued notifications and closes it; 0 or an errno value.
     int Close(int Fd);
     void ForgetWindow(HWND Window);
@@ -60,6 +64,8 @@ private:
     };
     struct Entry {
         SocketState State = SocketState::Idle;
+        // It has been connected at some time: a reset or a close does not make it a new socket.
+        bool EverConnected = false;
         int PendingError = 0;
         std::optional<Registration> Reg;
     };

@@ -1,6 +1,7 @@
 #include "platform/Sockets.h"
 
 #include "platform/HostResolver.h"
+#include "platform/LookupTable.h"
 #include "platform/SocketTable.h"
 #include "platform/WindowTable.h"
 
@@ -73,7 +74,8 @@ constexpr ErrnoRow ErrnoTable[] = {
     {EPROTO, WSAECONNABORTED},
     {ECONNRESET, WSAECONNRESET},
     // A send on a connection that is gone for writing. The program never shuts a direction down
-    // itself, so the peer ended it: Winsock says reset there.
+    // itself, so the peer ended it: Winsock says reset there. (A socket that never was connected
+    // answers a send with EPIPE too; send tells that case apart.)
     {EPIPE, WSAECONNRESET},
     {ENOBUFS, WSAENOBUFS},
     {ENOMEM, WSAENOBUFS},
@@ -129,7 +131,11 @@ void CopyText(char* Target, size_t Capacity, const char* Text) {
 void PostLookupDone(HWND Window, UINT Message, uintptr_t Handle, std::shared_ptr<const LookupCompletion> Done,
                     LPARAM Reply) {
     const auto Entry = WindowTable::Instance().Find(Window);
-    if (!Entry) return; // the window went away during the look-up: nothing is written anywhere
+    if (!Entry) {
+        // The window went away during the look-up: nothing is written anywhere.
+        LookupTable::Instance().Remove(Handle);
+        return;
+    }
     QueuedMessage Completion;
     Completion.Window = Window;
     Completion.Message = Message;
@@ -270,6 +276,7 @@ uintptr_t WSAAsyncGetHostByName(HWND Window, UINT Message, const char* Name, cha
         return 0;
     }
     const uintptr_t Handle = NextLookupHandle++;
+    LookupTable::Instance().Started(Handle, Window);
     try {
         std::thread([Window, Message, Handle, Host = std::string(Name), Buffer, BufferLength] {
             try {
@@ -293,13 +300,21 @@ uintptr_t WSAAsyncGetHostByName(HWND Window, UINT Message, const char* Name, cha
                                MakeSelectReply(static_cast<uint16_t>(Bytes), static_cast<uint16_t>(Error)));
             } catch (...) {
                 // Out of memory on the worker: the look-up never completes, like one the window outlived.
+                LookupTable::Instance().Remove(Handle);
             }
         }).detach();
     } catch (const std::system_error&) {
+        LookupTable::Instance().Remove(Handle);
         Fail(WSAENOBUFS);
         return 0;
     }
     return Handle;
+}
+
+int WSACancelAsyncRequest(uintptr_t Handle) {
+    // Answered already (its completion has been dispatched) or never started.
+    if (!LookupTable::Instance().Remove(Handle)) return Fail(WSAEINVAL);
+    return 0;
 }
 
 bool HostEntryFirstAddress(const char* Buffer, int BufferLength, uint32_t& Address) {
@@ -357,7 +372,11 @@ int send(SOCKET S, const char* Buffer, int Length, int Flags) {
         return Fail(WSAEWOULDBLOCK);
     }
     const int Kept = SocketTable::Instance().TakeError(S, false);
-    return Fail(ErrorFromErrno(Kept ? Kept : Error));
+    if (Kept) return Fail(ErrorFromErrno(Kept));
+    // Linux answers a send on a socket that never was connected (or whose connect failed) with EPIPE,
+    // as it does one on a connection the peer has ended; only the latter is a reset.
+    if (Error == EPIPE && SocketTable::Instance().NeverConnected(S)) return Fail(WSAENOTCONN);
+    return Fail(ErrorFromErrno(Error));
 }
 
 int recv(SOCKET S, char* Buffer, int Length, int Flags) {

@@ -29,12 +29,18 @@ constexpr long FD_CLOSE = 32;
 
 constexpr int MSG_PEEK_FLAG = 2;
 
-constexpr uint16_t MakeWord(uint8_t Low, uint8_t High) { return static_cast<uint16_t>(Low | (High << 8)); }
+constexpr uint16_t MakeWord(uint8_t Low, uint8_t High) {
+    return static_cast<uint16_t>(Low | (High << 8));
+}
 constexpr LPARAM MakeSelectReply(uint16_t Event, uint16_t Error) {
     return static_cast<LPARAM>(static_cast<uint32_t>(Event) | (static_cast<uint32_t>(Error) << 16));
 }
-constexpr uint16_t SelectEvent(LPARAM LParam) { return static_cast<uint16_t>(LParam & 0xFFFF); }
-constexpr uint16_t SelectError(LPARAM LParam) { return static_cast<uint16_t>((LParam >> 16) & 0xFFFF); }
+constexpr uint16_t SelectEvent(LPARAM LParam) {
+    return static_cast<uint16_t>(LParam & 0xFFFF);
+}
+constexpr uint16_t SelectError(LPARAM LParam) {
+    return static_cast<uint16_t>((LParam >> 16) & 0xFFFF);
+}
 
 // Error numbers.
 constexpr int WSAEINTR = 10004;
@@ -126,6 +132,9 @@ int WSAAsyncSelect(SOCKET S, HWND Window, UINT Message, long Events);
 // Buffer on the window's thread when the message is dispatched, so the caller's storage is never
 // written by the worker and never written at all when the window has gone.
 uintptr_t WSAAsyncGetHostByName(HWND Window, UINT Message, const char* Name, char* Buffer, int BufferLength);
+// Cancels the look-up Handle: its completion is never delivered and its buffer never written. 0, or
+// SOCKET_ERROR with WSAEINVAL when the look-up has already been answered or is unknown.
+int WSACancelAsyncRequest(uintptr_t Handle);
 
 // The layout of a host entry in a look-up buffer: the addresses (network order) follow the header. Like
 // any host entry it names the family and the length of its addresses, which also keeps an entry from

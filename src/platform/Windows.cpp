@@ -1,5 +1,7 @@
 #include "platform/Windows.h"
 
+#include "platform/ApplicationExceptions.h"
+#include "platform/LookupTable.h"
 #include "platform/MessageQueue.h"
 #include "platform/SocketTable.h"
 #include "platform/WindowTable.h"
@@ -44,6 +46,8 @@ void DispatchOne(const QueuedMessage& Message) {
         if (!SocketTable::Instance().IsCurrent(Message.Tag)) return;
         break;
     case MessageKind::LookupDone:
+        // A cancelled look-up answers nobody; an answered one is taken off the list.
+        if (!LookupTable::Instance().Remove(Message.WParam)) return;
         if (Message.Lookup && Message.Lookup->Buffer && !Message.Lookup->Entry.empty())
             std::memcpy(Message.Lookup->Buffer, Message.Lookup->Entry.data(), Message.Lookup->Entry.size());
         break;
@@ -51,7 +55,9 @@ void DispatchOne(const QueuedMessage& Message) {
     try {
         Window->Proc(Message.Window, Message.Message, Message.WParam, Message.LParam);
     } catch (...) {
-        // A procedure's failure must not unwind through the pump of whoever happens to be pumping.
+        // A procedure's failure must not unwind through the pump of whoever happens to be pumping; the
+        // user hears of it through the application's exception handler.
+        HandleApplicationException();
     }
 }
 
@@ -107,6 +113,7 @@ bool DestroyWindow(HWND Window) {
     // Waits for a dispatch to this window in progress on its own thread; no new one starts.
     std::lock_guard Guard(Entry->DispatchMutex);
     SocketTable::Instance().ForgetWindow(Window);
+    LookupTable::Instance().ForgetWindow(Window);
     Entry->Queue->ForgetWindow(Window);
     return true;
 }
@@ -156,6 +163,21 @@ uintptr_t SetTimer(HWND Window, uintptr_t Id, UINT Milliseconds) {
     return Id;
 }
 
+bool ApplyTimer(HWND Window, uintptr_t Id, const std::function<UINT()>& Interval) {
+    const auto Entry = WindowTable::Instance().Find(Window);
+    if (!Entry) return Interval() == 0;
+    // The interval is asked for under the dispatch lock, which every other change of the window's timers
+    // takes too: of two threads applying at once, the later one applies what is wanted then.
+    std::lock_guard Guard(Entry->DispatchMutex);
+    const UINT Milliseconds = Interval();
+    if (Milliseconds == 0 || Entry->Destroyed.load()) {
+        Entry->Queue->StopTimer(Window, Id);
+        return Milliseconds == 0;
+    }
+    Entry->Queue->StartTimer(Window, Id, std::chrono::milliseconds(Milliseconds));
+    return true;
+}
+
 bool KillTimer(HWND Window, uintptr_t Id) {
     const auto Entry = WindowTable::Instance().Find(Window);
     if (!Entry) return false;
@@ -181,17 +203,20 @@ void DispatchPendingMessages() {
 }
 
 void WaitForWork(int MaxMilliseconds, int WatchFd, short WatchEvents) {
+    // A thread whose queue cannot be made (no descriptor left) still waits, on the watched descriptor
+    // alone; returning at once would make every wait loop of the thread spin.
     const auto Queue = ThisThreadQueue();
-    if (!Queue || Queue->HasMessages()) return;
+    if (Queue && Queue->HasMessages()) return;
     int Timeout = MaxMilliseconds < 0 ? -1 : MaxMilliseconds;
     if (EventHook && (Timeout < 0 || Timeout > HookedWaitCapMs)) Timeout = HookedWaitCapMs;
     // The timer descriptor in the epoll set wakes the wait for a due timer; bounding the timeout as well
     // keeps a wait honest should that descriptor ever lag behind the clock.
-    if (const auto Next = Queue->UntilNextTimer()) {
+    if (const auto Next = Queue ? Queue->UntilNextTimer() : std::nullopt) {
         const auto Ms = std::chrono::ceil<std::chrono::milliseconds>(*Next).count();
         if (Timeout < 0 || Ms < Timeout) Timeout = static_cast<int>(Ms);
     }
-    pollfd Fds[2] = {{Queue->Fd(), POLLIN, 0}, {WatchFd, WatchEvents, 0}};
+    // poll skips an entry whose descriptor is negative.
+    pollfd Fds[2] = {{Queue ? Queue->Fd() : -1, POLLIN, 0}, {WatchFd, WatchEvents, 0}};
     const nfds_t Count = WatchFd >= 0 ? 2 : 1;
     const auto Start = std::chrono::steady_clock::now();
     // An interrupted wait simply ends early; the caller's loop tests its condition and waits again.

@@ -51,6 +51,11 @@ bool PostMessage(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
 // SetTimer returns Id, or 0 when the window does not exist or the interval is 0.
 uintptr_t SetTimer(HWND Window, uintptr_t Id, UINT Milliseconds);
 bool KillTimer(HWND Window, uintptr_t Id);
+// Starts (a full new period) or stops timer Id of Window as Interval() decides at the moment the change
+// is made (0 stops it). Interval is called under the lock that orders the window's dispatches and timer
+// changes, so two threads that change what a timer should do leave it as the later of them asked. False
+// when a start was asked for and the window does not exist.
+bool ApplyTimer(HWND Window, uintptr_t Id, const std::function<UINT()>& Interval);
 
 // The pump: turns socket readiness and due timers of the calling thread into messages, dispatches
 // every pending message of the thread in arrival order, then runs the event hook (if any).

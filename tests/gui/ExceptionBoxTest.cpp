@@ -4,7 +4,9 @@
 #include "GuiFixtures.h"
 
 #include "framework/Exceptions.h"
+#include "gui/TQueueBridge.h"
 #include "gui/TVindralApplication.h"
+#include "net/TThreadTimer.h"
 
 #include <QEvent>
 #include <QTest>
@@ -67,6 +69,23 @@ INSTANTIATE_TEST_SUITE_P(
                               "plain failure"},
                       BoxCase{"AnythingElse", [] { throw 42; }, "Unknown exception"}),
     [](const ::testing::TestParamInfo<BoxCase>& Info) { return Info.param.Name; });
+
+// A timer's handler runs inside the socket layer's pump, not inside Qt's; its exception is shown in the
+// same box.
+TEST(ExceptionBoxTimer, ATimerHandlersExceptionIsShown) {
+    MessageBoxWatcher Watcher;
+    TQueueBridge Bridge;
+    TThreadTimer Timer(nullptr);
+    Timer.SetInterval(10);
+    Timer.SetOnTimer([&](TComponent*) {
+        Timer.SetEnabled(false);
+        throw Exception("Timer \x81\x9B");
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Watcher.Shown == 1; }, 10000));
+    EXPECT_EQ(Watcher.Title, QStringLiteral("Vindral"));
+    EXPECT_EQ(Watcher.Icon, QMessageBox::Critical);
+    EXPECT_EQ(Watcher.Text, QString::fromUtf8("Timer \u25CB"));
+}
 
 TEST(StartUp, AnExceptionIsShownAndTheProgramEndsWithZero) {
     MessageBoxWatcher Watcher;

@@ -1,5 +1,6 @@
 // The threaded server: connection instances, serve threads, Abort, and the listening instance's end.
 #include "ServerTestPeers.h"
+#include "ServerTestServers.h"
 
 #include "net/InstantiateServethread.h"
 #include "net/TVexGeneralServer.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,130 +20,6 @@
 #include <vector>
 
 using namespace servertest;
-
-namespace {
-
-// What a connection instance saw of itself when its Serve began, and how its Serve ended.
-struct TServeRecord {
-    bool OwnClass = false;
-    bool Connected = false;
-    bool Listed = false;
-    bool OwnedByListener = false;
-    bool HasServeThread = false;
-    bool HandlersCopied = false;
-    uint16_t RemotePort = 0;
-    std::string Outcome;
-};
-
-// Shared by the serve threads of one listening instance.
-class TRecorder {
-public:
-    void Add(TServeRecord Record) {
-        std::lock_guard Guard(FLock);
-        FRecords.push_back(std::move(Record));
-    }
-    std::vector<TServeRecord> Records() const {
-        std::lock_guard Guard(FLock);
-        return FRecords;
-    }
-    size_t Count() const {
-        std::lock_guard Guard(FLock);
-        return FRecords.size();
-    }
-
-private:
-    mutable std::mutex FLock;
-    std::vector<TServeRecord> FRecords;
-};
-
-// The conversation of a server served as TServerOf<T>, whose connection instances report to the listening
-// instance's recorder.
-template <class T> class TRecordingServer : public TVexGeneralServer {
-public:
-    using TVexGeneralServer::TVexGeneralServer;
-    TRecorder* Recorder = nullptr;
-
-protected:
-    TServeRecord Observe() {
-        TServeRecord Record;
-        auto* Listener = static_cast<TRecordingServer*>(this->ListeningServer);
-        Record.OwnClass = typeid(*this) == typeid(TServerOf<T>);
-        Record.Connected = this->IsConnected;
-        const std::vector<TVexGeneralServer*> Listed = Listener->Connections->Snapshot();
-        Record.Listed = std::find(Listed.begin(), Listed.end(), this) != Listed.end();
-        Record.OwnedByListener = this->Owner() == Listener;
-        Record.HasServeThread = this->ServeThread != nullptr && this->ServeThread->Connection == this;
-        Record.HandlersCopied = static_cast<bool>(this->OnConnect) && static_cast<bool>(this->OnDisconnect);
-        Record.RemotePort = platform::ntohs(this->RemoteAddress.sin_port);
-        return Record;
-    }
-    TRecorder& ListenerRecorder() { return *static_cast<TRecordingServer*>(this->ListeningServer)->Recorder; }
-};
-
-// Greets the client with its own address, then ends (which closes the connection).
-class TGreetingServer : public TRecordingServer<TGreetingServer> {
-public:
-    using TRecordingServer::TRecordingServer;
-    void Serve() override {
-        TServeRecord Record = Observe();
-        Writeln("HELLO " + GetRemoteIP() + " " + std::to_string(platform::ntohs(RemoteAddress.sin_port)));
-        Record.Outcome = "greeted";
-        ListenerRecorder().Add(Record);
-    }
-};
-
-// Answers each line with "ECHO " and the line, until the client closes or the wait is cancelled.
-class TEchoServer : public TRecordingServer<TEchoServer> {
-public:
-    using TRecordingServer::TRecordingServer;
-    void Serve() override {
-        TServeRecord Record = Observe();
-        try {
-            for (;;) {
-                const std::string Line = ReadLn();
-                if (Line.empty()) break;
-                Write("ECHO " + Line);
-            }
-            Record.Outcome = "closed";
-        } catch (const EAbortError&) {
-            // The cancel may meet the wait for a line or the end of the echo before it.
-            Record.Outcome = "aborted";
-        }
-        ListenerRecorder().Add(Record);
-    }
-};
-
-std::string Greeting(uint16_t ClientPort) {
-    return "HELLO 127.0.0.1 " + std::to_string(ClientPort) + "\r\n";
-}
-
-// A listening instance started as the framework starts one: properties set, then Loaded.
-template <class TServer> void StartListening(TServer& Server, TRecorder& Recorder) {
-    Server.Port = 0;
-    Server.Recorder = &Recorder;
-    Server.OnConnect = [](TComponent*) {};
-    Server.OnDisconnect = [](TComponent*) {};
-    Server.Loaded();
-}
-
-int ConnectionCount(const TVexGeneralServer& Server) {
-    return Server.Connections->Count();
-}
-
-// ServerLock is recursive, so only another thread can tell whether it is held.
-bool ServerLockIsFree() {
-    bool Free = false;
-    std::thread Probe([&] {
-        if (ServerLock().try_lock()) {
-            Free = true;
-            ServerLock().unlock();
-        }
-    });
-    Probe.join();
-    return Free;
-}
-
-} // namespace
 
 TEST(GeneralServerTest, TwentyClientsAtOnceEachGetTheirGreetingFromAnInstanceOfTheServersClass) {
     constexpr int ClientCount = 20;
@@ -235,15 +113,140 @@ TEST(GeneralServerTest, AbortCancelsTheServedConnectionsInAcceptOrderAndTheServe
     EXPECT_EQ(Third.ReadLine(), "ECHO three\r\n");
 }
 
-TEST(GeneralServerTest, TheTimeOutOfAServerInstanceDoesNotCancelItself) {
+// The listening instance's time-out cancels its connections (its Abort does), never the instance itself.
+TEST(GeneralServerTest, TheListeningInstancesTimeOutDoesNotCancelItself) {
     TVexGeneralServer Listener(nullptr);
-    TVexGeneralServer Connection(&Listener);
-    for (TVexGeneralServer* Server : {&Listener, &Connection}) {
-        Server->TimerFired(Server->TimeoutTimer);
-        EXPECT_TRUE(Server->TimedOut);
-        EXPECT_TRUE(Server->WaitDone);
-        EXPECT_FALSE(Server->CancelRequested);
+    Listener.TimerFired(Listener.TimeoutTimer);
+    EXPECT_TRUE(Listener.TimedOut);
+    EXPECT_TRUE(Listener.WaitDone);
+    EXPECT_FALSE(Listener.CancelRequested);
+}
+
+namespace {
+
+// Waits for its client under a time-out of its own: for a line the client never sends, or to write
+// more than a client that never reads will take.
+class TPatientServer : public TRecordingServer<TPatientServer> {
+public:
+    // Every status text is kept, so the tick (on the listening thread) and the serve thread both write
+    // StatusText.
+    explicit TPatientServer(TComponent* AOwner) : TRecordingServer(AOwner) { ReportLevel = 8; }
+    static constexpr int32_t PatienceMs = 300;
+    bool WritesMuch = false; // on the listening instance
+    void Serve() override {
+        TServeRecord Record = Observe();
+        TimeOut = PatienceMs;
+        try {
+            if (static_cast<TPatientServer*>(ListeningServer)->WritesMuch)
+                Write(std::string(16 << 20, 'x'));
+            else
+                ReadLn();
+            Record.Outcome = "not timed out";
+        } catch (const EAbortError& Error) {
+            Record.Outcome = std::string(TimedOut ? "timed out: " : "cancelled: ") + Error.Message;
+        }
+        ListenerRecorder().Add(Record);
     }
+};
+
+struct TPatienceCase {
+    const char* Name;
+    bool WritesMuch;
+    const char* Outcome;
+};
+void PrintTo(const TPatienceCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+class ServeTimeOutTest : public testing::TestWithParam<TPatienceCase> {};
+
+} // namespace
+
+// A client that says nothing, or reads nothing, holds its serve thread only until the connection
+// instance's time-out: the tick (on the listening thread) ends the wait on the serve thread.
+TEST_P(ServeTimeOutTest, EndsTheWaitOfTheConnectionInstance) {
+    TRecorder Recorder;
+    auto Server = std::make_unique<TServerOf<TPatientServer>>(nullptr);
+    Server->WritesMuch = GetParam().WritesMuch;
+    StartListening(*Server, Recorder);
+    TLoopbackClient Client(BoundPort(*Server), 4096);
+    // Bounded at many times the time-out; a time-out that never ends the wait fails here.
+    ASSERT_TRUE(PumpUntil([&] { return Recorder.Count() == 1; }, 10s));
+    EXPECT_EQ(Recorder.Records()[0].Outcome, GetParam().Outcome);
+    EXPECT_TRUE(PumpUntil([&] { return ConnectionCount(*Server) == 0; }));
+    // The connection ends after whatever the serve thread had written.
+    bool Orderly = false;
+    Client.ReadAll(Orderly);
+    EXPECT_TRUE(Orderly);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    GeneralServerTest, ServeTimeOutTest,
+    testing::Values(TPatienceCase{"SilentClient", false, "timed out: Socket readln aborted"},
+                    TPatienceCase{"ClientThatNeverReads", true, "timed out: Socket send aborted"}),
+    [](const testing::TestParamInfo<TPatienceCase>& Info) { return std::string(Info.param.Name); });
+
+namespace {
+
+// Reads the request and the client's end of sending, then waits for the test's word before it replies,
+// so the close notification of the half-closed client has certainly been handled by then.
+class THalfCloseServer : public TRecordingServer<THalfCloseServer> {
+public:
+    using TRecordingServer::TRecordingServer;
+    // On the listening instance.
+    std::mutex Lock;
+    std::condition_variable Changed;
+    bool SawEnd = false;
+    bool MayReply = false;
+
+    void Serve() override {
+        TServeRecord Record = Observe();
+        auto& Listener = *static_cast<THalfCloseServer*>(ListeningServer);
+        try {
+            const std::string Request = ReadLn();
+            const std::string End = ReadLn();
+            {
+                std::unique_lock Guard(Listener.Lock);
+                Listener.SawEnd = End.empty();
+                Listener.Changed.notify_all();
+                Listener.Changed.wait_for(Guard, Patience, [&] { return Listener.MayReply; });
+            }
+            Write("ECHO " + Request);
+            Record.Outcome = "replied";
+        } catch (const ESockError& Error) {
+            Record.Outcome = Error.Message;
+        }
+        ListenerRecorder().Add(Record);
+    }
+};
+
+} // namespace
+
+// A client may end its sending right after its request and still wait for the reply. The close
+// notification, dispatched on the listening thread, must leave the socket to the serve thread that
+// owns it.
+TEST(GeneralServerTest, AClientThatHalfClosesAfterItsRequestGetsTheReply) {
+    TRecorder Recorder;
+    auto Server = std::make_unique<TServerOf<THalfCloseServer>>(nullptr);
+    StartListening(*Server, Recorder);
+    TLoopbackClient Client(BoundPort(*Server));
+    ASSERT_TRUE(Client.Send("request\r\n"));
+    Client.HalfClose();
+    ASSERT_TRUE(PumpUntil([&] {
+        std::lock_guard Guard(Server->Lock);
+        return Server->SawEnd;
+    }));
+    // The end of the stream is in: this pump dispatches its close notification, if none did before.
+    platform::ProcessMessages();
+    {
+        std::lock_guard Guard(Server->Lock);
+        Server->MayReply = true;
+        Server->Changed.notify_all();
+    }
+    EXPECT_EQ(Client.ReadLine(), "ECHO request\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return Recorder.Count() == 1 && ConnectionCount(*Server) == 0; }));
+    EXPECT_EQ(Recorder.Records()[0].Outcome, "replied");
+    EXPECT_TRUE(Client.WaitClosed());
 }
 
 TEST(GeneralServerTest, OnlyAnInstanceWhoseOwnerIsNoServerKeepsConnectionsAndConnectDoesNothing) {

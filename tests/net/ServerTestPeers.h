@@ -44,8 +44,12 @@ inline uint16_t BoundPort(const TDovrel& Socket) {
 // A blocking TCP client on 127.0.0.1 that owns its descriptor.
 class TLoopbackClient {
 public:
-    explicit TLoopbackClient(uint16_t Port) {
+    // ReceiveBuffer: the socket's receive buffer (0: the system's); small makes a client that does not
+    // read push back at once.
+    explicit TLoopbackClient(uint16_t Port, int ReceiveBuffer = 0) {
         FFd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (FFd >= 0 && ReceiveBuffer > 0)
+            ::setsockopt(FFd, SOL_SOCKET, SO_RCVBUF, &ReceiveBuffer, sizeof ReceiveBuffer);
         sockaddr_in Address{};
         Address.sin_family = AF_INET;
         Address.sin_port = htons(Port);
@@ -66,6 +70,9 @@ public:
         ::getsockname(FFd, reinterpret_cast<sockaddr*>(&Address), &Length);
         return ntohs(Address.sin_port);
     }
+
+    // Ends the client's sending; it still receives.
+    void HalfClose() { ::shutdown(FFd, SHUT_WR); }
 
     bool Send(const std::string& Bytes) {
         size_t Done = 0;

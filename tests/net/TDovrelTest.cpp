@@ -7,10 +7,15 @@
 #include "support/LoopbackPeer.h"
 #include "support/LoopbackPorts.h"
 
+#include "support/SystemCallFailures.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/syscall.h>
+#include <thread>
 #include <vector>
 
 using namespace sockettest;
@@ -365,6 +370,78 @@ TEST_F(TDovrelTest, DisconnectClosesFiresOnDisconnectAndOpensAFreshSocket) {
     EXPECT_TRUE(Peer.WaitClientClosed());
     EXPECT_NE(Socket.SocketHandle, NoSocket);
 }
+
+// This machine runs short of descriptors or buffers just when the component replaces its socket. The
+// component is left without one; its next connect must open a new socket rather than fail with
+// "Bad file number" for good, and while the shortage lasts the failure names it, so that a caller can
+// tell it from a failure of the peer.
+struct TShortageCase {
+    const char* Name;
+    int Errno;
+    int Error;
+    const char* Message;
+};
+void PrintTo(const TShortageCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+class LocalShortageTest : public TDovrelTest, public testing::WithParamInterface<TShortageCase> {};
+
+TEST_P(LocalShortageTest, AComponentLeftWithoutASocketOpensOneAtItsNextConnect) {
+    const auto& Case = GetParam();
+    LoopbackPeer Peer(std::vector<PeerScript>{PeerScript().Hold(), PeerScript().Hold()});
+    TDovrel Socket(nullptr);
+    Socket.Host = "127.0.0.1";
+    Socket.Port = Peer.Port();
+    Socket.Connect();
+    int Reported = 0;
+    Socket.OnError = [&](TComponent*, uint16_t Errno, const std::string&) { Reported = Errno; };
+
+    struct TFailure {
+        std::string Message;
+        int ErrorNo = 0;
+    };
+    TFailure DuringShortage;
+    TFailure NewComponent;
+    bool Filtered = false;
+    // The shortage lasts as long as this thread; the component is lent to it while this one waits.
+    std::thread([&] {
+        Filtered = FailSystemCallsOnThisThread({SYS_socket}, Case.Errno);
+        if (!Filtered) return;
+        Socket.Disconnect();
+        try {
+            Socket.Connect();
+        } catch (const ESockError& Error) {
+            DuringShortage = {Error.Message, Error.ErrorNo};
+        }
+        try {
+            TDovrel Other(nullptr);
+        } catch (const ESockError& Error) {
+            NewComponent = {Error.Message, Error.ErrorNo};
+        }
+    }).join();
+    if (!Filtered) GTEST_SKIP() << "the kernel refuses seccomp filters";
+
+    EXPECT_EQ(Socket.SocketHandle, NoSocket);
+    EXPECT_EQ(DuringShortage.Message, Case.Message);
+    EXPECT_EQ(DuringShortage.ErrorNo, Case.Error);
+    EXPECT_TRUE(IsLocalSocketError(DuringShortage.ErrorNo));
+    EXPECT_EQ(Reported, Case.Error);
+    EXPECT_EQ(NewComponent.Message, "Initializaton of windows sockets failed");
+    EXPECT_EQ(NewComponent.ErrorNo, Case.Error);
+
+    // Descriptors are there again.
+    Socket.Connect();
+    EXPECT_TRUE(Socket.IsConnected);
+    EXPECT_NE(Socket.SocketHandle, NoSocket);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LocalShortageTest,
+    testing::Values(TShortageCase{"ProcessOutOfDescriptors", EMFILE, 10024, "10024:Too many open files"},
+                    TShortageCase{"SystemOutOfDescriptors", ENFILE, 10024, "10024:Too many open files"},
+                    TShortageCase{"NoBufferSpace", ENOBUFS, 10055, "10055:No buffer space available"}),
+    [](const testing::TestParamInfo<TShortageCase>& Info) { return std::string(Info.param.Name); });
 
 TEST_F(TDovrelTest, PeerCloseWithNothingQueuedClosesTheComponent) {
     LoopbackPeer Peer(PeerScript().Close());

@@ -206,6 +206,64 @@ TEST(SendTest, SendBufferWithACancelLeftSetSendsNothingAndClearsIt) {
     EXPECT_EQ(Received(Pair.Peer, 4), "kept");
 }
 
+// What a send meets on a socket without a connection (never connected, or the fresh one that replaced
+// the connection after the peer's close) is "not connected"; only a connection the peer reset is a reset.
+struct TSendWithoutConnectionCase {
+    const char* Name;
+    PeerScript Script; // what the peer does after the component's greeting
+    bool Connects;
+    int Error;
+    const char* Message;
+};
+void PrintTo(const TSendWithoutConnectionCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+class SendWithoutConnectionTest : public testing::TestWithParam<TSendWithoutConnectionCase> {};
+
+TEST_P(SendWithoutConnectionTest, RaisesTheErrorOfWhatBecameOfTheConnectionAfterOnError) {
+    const auto& Case = GetParam();
+    LoopbackPeer Peer(Case.Script);
+    TDovrel Socket(nullptr);
+    if (Case.Connects) {
+        Socket.Host = "127.0.0.1";
+        Socket.Port = Peer.Port();
+        Socket.Connect();
+        Socket.Writeln("hello");
+        // The peer's close reaches the component: an orderly one replaces the socket, a reset keeps it
+        // and clears LastEventOk.
+        ASSERT_TRUE(PumpUntil([&] { return !Socket.IsConnected || !Socket.LastEventOk; }));
+    }
+    int Reported = 0;
+    Socket.OnError = [&](TComponent*, uint16_t Errno, const std::string&) { Reported = Errno; };
+    int Carried = 0;
+    const std::string Message = MessageOf<ESockError>([&] {
+        try {
+            Socket.Write("request\r\n");
+        } catch (const ESockError& Error) {
+            Carried = Error.ErrorNo;
+            throw;
+        }
+    });
+    EXPECT_EQ(Message, Case.Message);
+    EXPECT_EQ(Reported, Case.Error);
+    EXPECT_EQ(Carried, Case.Error);
+    EXPECT_EQ(Socket.LastErrorNo, Case.Error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SendTest, SendWithoutConnectionTest,
+    testing::Values(TSendWithoutConnectionCase{"NeverConnected", PeerScript(), false, 10057,
+                                               "10057:Socket is not connected"},
+                    TSendWithoutConnectionCase{"ReplacedAfterThePeersClose",
+                                               PeerScript().ReceiveUntil("hello").Close(), true, 10057,
+                                               "10057:Socket is not connected"},
+                    TSendWithoutConnectionCase{"ResetByThePeer", PeerScript().ReceiveUntil("hello").Reset(),
+                                               true, 10054, "10054:Connection reset by peer"}),
+    [](const testing::TestParamInfo<TSendWithoutConnectionCase>& Info) {
+        return std::string(Info.param.Name);
+    });
+
 TEST(SendTest, SendBufferOfLengthZeroSendsUpToTheFirstZeroByte) {
     TConnected Pair(PeerScript().Hold());
     Pair.Socket.SendBuffer("abc\0def", 0);

@@ -2,8 +2,12 @@
 #include "net/TThreadTimer.h"
 #include "SocketTestKit.h"
 #include "framework/Exceptions.h"
+#include "platform/ApplicationExceptions.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 using namespace sockettest;
 
@@ -98,15 +102,23 @@ TEST(TThreadTimerTest, SettingADifferentIntervalStartsAFullNewPeriod) {
     EXPECT_EQ(Timer.Ticks, 0);
 }
 
-TEST(TThreadTimerTest, AFailingHandlerDoesNotStopTheTicks) {
+// A handler's exception goes to the application's exception handler (the window's message box, the
+// console program's standard error), and the timer goes on ticking.
+TEST(TThreadTimerTest, AFailingHandlerReachesTheApplicationAndTheTicksGoOn) {
+    std::vector<std::string> Reported;
+    platform::SetApplicationExceptionHandler(
+        [&](const std::string& Message) { Reported.push_back(Message); });
     TThreadTimer Timer(nullptr);
     int Fired = 0;
     Timer.SetInterval(10);
     Timer.SetOnTimer([&](TComponent*) {
         ++Fired;
-        throw Exception("tick handler");
+        throw Exception("tick handler \x81\x9B");
     });
     EXPECT_TRUE(PumpUntil([&] { return Fired >= 3; }));
+    Timer.SetEnabled(false);
+    platform::SetApplicationExceptionHandler({});
+    EXPECT_EQ(Reported, std::vector<std::string>(Fired, "tick handler \x81\x9B"));
 }
 
 TEST(TThreadTimerTest, AHandlerMayStopItsOwnTimer) {

@@ -213,6 +213,29 @@ TEST(SocketNotices, PeerCloseAndResetAreReportedOnceWithTheirErrors) {
     }
 }
 
+// Linux answers a send on a socket that never got connected with the same EPIPE as one into a
+// connection the peer has ended; only the latter is a reset.
+TEST(SocketNotices, SendOnASocketThatNeverGotConnectedIsNotConnected) {
+    uint16_t ClosedPort;
+    {
+        PeerListener Closed; // takes a free port and gives it back
+        ClosedPort = Closed.Port;
+    }
+    for (const bool TriedToConnect : {false, true}) {
+        SCOPED_TRACE(TriedToConnect ? "its connect was refused" : "fresh");
+        RecordingWindow Window;
+        TestSocket Socket;
+        ASSERT_EQ(WSAAsyncSelect(Socket.S, Window.Handle, NotifyMessage, AllButWrite), 0);
+        if (TriedToConnect) {
+            const auto Address = Loopback(ClosedPort);
+            platform::connect(Socket.S, reinterpret_cast<const sockaddr*>(&Address), sizeof Address);
+            ASSERT_TRUE(PumpUntil([&] { return CountEvents(Window, FD_CONNECT) == 1; }));
+        }
+        EXPECT_EQ(platform::send(Socket.S, "x", 1, 0), SOCKET_ERROR);
+        EXPECT_EQ(WSAGetLastError(), WSAENOTCONN);
+    }
+}
+
 TEST(SocketNotices, AcceptIsPostedOnceUntilTheNextAccept) {
     RecordingWindow Window;
     TestSocket Listener;
@@ -341,6 +364,32 @@ TEST(Lookup, NoWriteOnceTheWindowIsGone) {
     Window.reset();
     ProcessMessages();
     EXPECT_EQ(Buffer, std::vector<char>(1024, '\x5A'));
+}
+
+// A look-up given up on never answers: no completion reaches the window and its buffer is never written,
+// however late the worker finishes. One answered already cannot be cancelled.
+TEST(Lookup, ACancelledLookUpNeverAnswers) {
+    RecordingWindow Window;
+    ProcessMessages();
+    std::vector<char> Buffer(1024, '\x5A');
+    const uintptr_t Cancelled =
+        WSAAsyncGetHostByName(Window.Handle, LookupMessage, "localhost", Buffer.data(), 1024);
+    ASSERT_NE(Cancelled, 0u);
+    EXPECT_EQ(WSACancelAsyncRequest(Cancelled), 0);
+    // The worker posts its completion all the same; the dispatch drops it.
+    pollfd Poll{QueueFd(), POLLIN, 0};
+    ::poll(&Poll, 1, 5000);
+    ProcessMessages();
+    EXPECT_EQ(Window.Count(LookupMessage), 0u);
+    EXPECT_EQ(Buffer, std::vector<char>(1024, '\x5A'));
+    EXPECT_EQ(WSACancelAsyncRequest(Cancelled), SOCKET_ERROR);
+
+    const uintptr_t Answered =
+        WSAAsyncGetHostByName(Window.Handle, LookupMessage, "localhost", Buffer.data(), 1024);
+    ASSERT_TRUE(PumpUntil([&] { return Window.Count(LookupMessage) == 1; }));
+    EXPECT_EQ(Window.Messages.back().WParam, Answered);
+    EXPECT_EQ(WSACancelAsyncRequest(Answered), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
 }
 
 TEST(Lookup, BlockingLookupAndHostName) {
