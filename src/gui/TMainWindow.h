@@ -27,7 +27,8 @@ public:
     TForm1& Form() { return *FForm; }
 
     // The pause between two proxies: waits Milliseconds while the window repaints, taking no input;
-    // input that arrives meanwhile is delivered after the pause.
+    // input that arrives meanwhile is delivered when the pause ends, while the run still holds the
+    // window, so a press of Start made during the last pause of a run meets a run under way.
     static void PaintingPause(int Milliseconds);
 
 protected:
@@ -52,5 +53,6 @@ private:
 
     std::unique_ptr<TForm1> FForm;
     bool FShown = false;
-    bool FCloseConfirmed = false; // the deferred close of a run has come: close without asking again
+    bool FCloseConfirmed = false;   // the deferred close of a run has come: close without asking again
+    bool FPressedDuringRun = false; // Start went down while a run was under way: its click starts nothing
 };
