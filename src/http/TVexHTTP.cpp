@@ -183,6 +183,7 @@ void TVexHTTP::HTTPConnect() {
         if (OnAboutToSend) OnAboutToSend(this);
 
         int S = 0;
+        bool Follows = false;
         {
             DisconnectOnUnwind Connection(*this);
             Connect();
@@ -196,7 +197,9 @@ void TVexHTTP::HTTPConnect() {
                 StatusMessage(2, TransactionCompletedText);
             } else if (S > 399) {
                 if (OnFailure) OnFailure(CurrentCmd);
-            } else if (FollowsLocation(S)) {
+            } else if (FollowsLocation(S) && !Location.empty()) {
+                // A redirect that names no target ends the command: there is nowhere to go.
+                Follows = true;
                 URL = Location;
             }
             Connection.Disconnect();
@@ -208,7 +211,7 @@ void TVexHTTP::HTTPConnect() {
             if (OnRedirect) OnRedirect(Handled);
             if (Handled) return;
         }
-        if (FollowsLocation(S)) {
+        if (Follows) {
             // A Location without "/" is taken from the root of the host that sent it; one that begins with
             // a single "/" is made absolute too, so that a proxy learns the host. Both keep the port.
             const std::string Origin = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port));
@@ -218,7 +221,7 @@ void TVexHTTP::HTTPConnect() {
                 URL = Origin + URL;
         }
         if (S == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded(this);
-        if (!FollowsLocation(S)) return;
+        if (!Follows) return;
         if (++Redirects > MaxRedirects) throw Exception(TooManyRedirectsText);
     }
 }

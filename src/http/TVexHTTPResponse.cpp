@@ -67,6 +67,9 @@ void TVexHTTP::RemoveHeader() {
     TTimeoutScope Timeout(*this);
     TransferTotal = 0;
     ReceivedCookie.clear();
+    // A response names its own redirect target or none: a target kept from an earlier response (another
+    // peer's) must never be followed.
+    Location.clear();
     ContentLength = -1;
     bool LengthTrusted = true;
 
