@@ -66,6 +66,19 @@ private:
     TDovrel* FSocket;
 };
 
+// Gives a text back the value it had when the scope began, however the scope ends.
+class RestoreOnExit {
+public:
+    explicit RestoreOnExit(std::string& Text) : FText(Text), FSaved(Text) {}
+    ~RestoreOnExit() { FText.swap(FSaved); }
+    RestoreOnExit(const RestoreOnExit&) = delete;
+    RestoreOnExit& operator=(const RestoreOnExit&) = delete;
+
+private:
+    std::string& FText;
+    std::string FSaved;
+};
+
 } // namespace
 
 TVexHTTP::TVexHTTP(TComponent* AOwner)
@@ -176,6 +189,9 @@ void TVexHTTP::Wrapped(const std::string& AURL, const std::string& Data) {
 }
 
 void TVexHTTP::HTTPConnect() {
+    // A cookie that a redirect sets belongs to the command that followed it: a later command, maybe to
+    // another proxy or origin, sends only what the caller set.
+    RestoreOnExit CallersCookie(HeaderInfo->Cookie);
     int Redirects = 0;
     for (;;) {
         ParseURL();

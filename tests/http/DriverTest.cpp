@@ -90,7 +90,6 @@ const OrderCase OrderCases[] = {
                   "Status Transaction Completed", "Disconnect"},
      .Connections = 2,
      .RequestLines = {"GET /a HTTP/1.0", "GET /next HTTP/1.0"},
-     .CookieAfter = "s=1; path=/",
      .BodyAfter = "done"},
     {.Name = "MultipleChoices300Follows",
      .Path = "/a",
@@ -228,18 +227,19 @@ INSTANTIATE_TEST_SUITE_P(Statuses, EventOrder, testing::ValuesIn(OrderCases),
                          });
 
 // A redirect to another host: the next pass looks the new name up, names it in the Host line and sends
-// the cookie that the redirect set; every later command of the component sends it as well.
-TEST(Redirect, ToAnotherHostCarriesTheCookieOnward) {
+// the cookie that the redirect set in place of the caller's. The cookie lasts for that command only.
+TEST(Redirect, ToAnotherHostCarriesTheCookieForTheCommand) {
     HttpPeer Second({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nhi")});
     HttpPeer First({OnePacket("HTTP/1.0 302 Found\r\nSet-Cookie: sid=7\r\nLocation: http://localhost:" +
                               std::to_string(Second.Port()) + "/new\r\n\r\n")});
     TestHTTP H(nullptr);
     H.TimeOut = 10000;
     H.RecordEvents();
+    H.HeaderInfo->Cookie = "own=1";
 
     H.Get(Url(First.Port(), "/old"));
 
-    EXPECT_EQ(H.HeaderInfo->Cookie, "sid=7");
+    EXPECT_EQ(H.HeaderInfo->Cookie, "own=1");
     EXPECT_EQ(H.Host, "localhost");
     EXPECT_EQ(H.Body, "hi");
     const std::vector<std::string> Requests = Second.Requests(1);
@@ -255,7 +255,40 @@ TEST(Redirect, ToAnotherHostCarriesTheCookieOnward) {
     H.Get("http://localhost:" + std::to_string(Second.Port()) + "/later");
     const std::vector<std::string> Later = Second.Requests(2);
     ASSERT_EQ(Later.size(), 2u);
-    EXPECT_NE(Later[1].find("\r\nCookie: sid=7\r\n"), std::string::npos) << Later[1];
+    EXPECT_NE(Later[1].find("\r\nCookie: own=1\r\n"), std::string::npos) << Later[1];
+}
+
+// However a command that took a cookie over ends, the caller's cookie is back afterwards.
+TEST(Redirect, CookieTakenOverIsGoneAfterEveryEnding) {
+    enum class Ending { Followed, Handled, NextHopRefused, TooManyRedirects };
+    for (const Ending End :
+         {Ending::Followed, Ending::Handled, Ending::NextHopRefused, Ending::TooManyRedirects}) {
+        SCOPED_TRACE(static_cast<int>(End));
+        ClosedPort Refusing;
+        HttpPeer Peer;
+        const std::string Target = End == Ending::NextHopRefused ? Url(Refusing.Port(), "/b") : "/b";
+        std::vector<HttpPeerReply> Replies = {
+            OnePacket("HTTP/1.0 302 Found\r\nSet-Cookie: taken=1\r\nLocation: " + Target + "\r\n\r\n")};
+        if (End != Ending::TooManyRedirects) Replies.push_back(OnePacket("HTTP/1.0 200 OK\r\n\r\n"));
+        Peer.SetReplies(Replies);
+        TestHTTP H(nullptr);
+        H.TimeOut = 10000;
+        H.HeaderInfo->Cookie = End == Ending::Handled ? "" : "own=1";
+        std::string SeenByRedirect;
+        H.OnRedirect = [&](bool& Handled) {
+            SeenByRedirect = H.HeaderInfo->Cookie;
+            Handled = End == Ending::Handled;
+        };
+
+        const bool Fails = End == Ending::NextHopRefused || End == Ending::TooManyRedirects;
+        if (Fails)
+            EXPECT_ANY_THROW(H.Get(Url(Peer.Port(), "/a")));
+        else
+            H.Get(Url(Peer.Port(), "/a"));
+
+        EXPECT_EQ(SeenByRedirect, "taken=1");
+        EXPECT_EQ(H.HeaderInfo->Cookie, End == Ending::Handled ? "" : "own=1");
+    }
 }
 
 // Through a proxy a relative Location still becomes a request the proxy can route: the whole URL with
