@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 
 namespace {
 
@@ -290,6 +291,66 @@ TEST(Redirect, CookieTakenOverIsGoneAfterEveryEnding) {
         EXPECT_EQ(H.HeaderInfo->Cookie, End == Ending::Handled ? "" : "own=1");
     }
 }
+
+// What a redirect does to the command: 303 turns it into a GET without body (a HEAD stays a HEAD); the
+// other followed statuses send the same command and body to the new target.
+struct RepeatCase {
+    const char* Name;
+    Command Cmd;
+    int Status;
+    CmdType Next; // the command of the request that follows the redirect
+    bool NextHasBody;
+};
+
+void PrintTo(const RepeatCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+const RepeatCase RepeatCases[] = {
+    {"PostSeeOtherBecomesGet", Command::Post, 303, CmdType::CmdGET, false},
+    {"PutSeeOtherBecomesGet", Command::Put, 303, CmdType::CmdGET, false},
+    {"PatchSeeOtherBecomesGet", Command::Patch, 303, CmdType::CmdGET, false},
+    {"DeleteSeeOtherBecomesGet", Command::Delete, 303, CmdType::CmdGET, false},
+    {"HeadSeeOtherStaysHead", Command::Head, 303, CmdType::CmdHEAD, false},
+    {"PostTemporaryKeepsBody", Command::Post, 307, CmdType::CmdPOST, true},
+    {"PutPermanentKeepsBody", Command::Put, 308, CmdType::CmdPUT, true},
+    {"PostFoundKeepsBody", Command::Post, 302, CmdType::CmdPOST, true},
+};
+
+class RedirectedCommand : public testing::TestWithParam<RepeatCase> {};
+
+TEST_P(RedirectedCommand, IsSentAgainAsTheStatusSays) {
+    const RepeatCase& Case = GetParam();
+    HttpPeer Peer({OnePacket("HTTP/1.0 " + std::to_string(Case.Status) + " Moved\r\nLocation: /b\r\n\r\n"),
+                   OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n")});
+    TestHTTP H(nullptr);
+    H.TimeOut = 10000;
+    H.EncodePostData = false;
+    std::vector<CmdType> Succeeded;
+    H.OnSuccess = [&](CmdType Cmd) { Succeeded.push_back(Cmd); };
+
+    RunCommand(H, Case.Cmd, Url(Peer.Port(), "/a"), "k=v");
+
+    const std::vector<std::string> Requests = Peer.Requests(2);
+    ASSERT_EQ(Requests.size(), 2u);
+    const std::string Head = "Host: 127.0.0.1\r\n"
+                             "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
+                             "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n"
+                             "Content-type: application/x-www-form-urlencoded\r\n";
+    const std::map<CmdType, std::string> Methods = {{CmdType::CmdGET, "GET"},
+                                                    {CmdType::CmdHEAD, "HEAD"},
+                                                    {CmdType::CmdPOST, "POST"},
+                                                    {CmdType::CmdPUT, "PUT"}};
+    EXPECT_EQ(Requests[1], Methods.at(Case.Next) + " /b HTTP/1.0\r\n" + Head +
+                               (Case.NextHasBody ? "Content-Length: 3\r\n\r\nk=v" : "\r\n"));
+    // The outcome names the command that produced it.
+    EXPECT_EQ(Succeeded, std::vector<CmdType>{Case.Next});
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, RedirectedCommand, testing::ValuesIn(RepeatCases),
+                         [](const testing::TestParamInfo<RepeatCase>& Info) {
+                             return std::string(Info.param.Name);
+                         });
 
 // Through a proxy a relative Location still becomes a request the proxy can route: the whole URL with
 // the host and port of the response that named it.
