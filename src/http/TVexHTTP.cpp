@@ -291,6 +291,8 @@ void TVexHTTP::ParseURL() {
         Path = "/";
         URL += "/";
     }
+    // A port that is no TCP port would be cut to its low 16 bits by the connect, reaching another service.
+    if (Port < 1 || Port > 65535) throw ERangeError("Port " + std::to_string(Port) + " out of range");
 }
 
 std::string TVexHTTP::EncodedCredentials() {
