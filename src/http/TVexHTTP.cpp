@@ -8,6 +8,7 @@
 #include "net/WordHelpers.h"
 
 #include <cstddef>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -42,6 +43,18 @@ bool SendsBody(CmdType Cmd, bool OutputFileMode) {
 // 300 to 302 as described, and 303, 307 and 308, whose Location names the next request just the same.
 bool FollowsLocation(int S) {
     return (S >= 300 && S <= 303) || S == 307 || S == 308;
+}
+
+// Refuses a text that goes into the request head as it stands: a CR, LF or zero byte in it would end its
+// line early and let whoever wrote it (a list line, a peer's redirect) add header lines of their own.
+void RefuseLineBreaks(const std::string& Text, const char* Field) {
+    if (Text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        throw Exception(std::string(Field) + " holds a line break or a zero byte");
+}
+
+bool SendsTargetURI(CmdType Cmd) {
+    return Cmd == CmdType::CmdCOPY || Cmd == CmdType::CmdMOVE || Cmd == CmdType::CmdLINK ||
+           Cmd == CmdType::CmdUNLINK;
 }
 
 // Closes the connection when an exception leaves a pass; the pass closes it itself on the normal path,
@@ -231,6 +244,9 @@ void TVexHTTP::HTTPConnect() {
             // 303 asks for the target to be fetched, not for the request to be repeated there: the next
             // pass is a GET (a HEAD stays one) and sends no body. 307 and 308 repeat command and body.
             if (S == 303 && CurrentCmd != CmdType::CmdHEAD) CurrentCmd = CmdType::CmdGET;
+            // The peer's texts go into the next request; refused under their own names.
+            RefuseLineBreaks(Location, "Location");
+            RefuseLineBreaks(ReceivedCookie, "Set-Cookie");
             // A Location without "/" is taken from the root of the host that sent it; one that begins with
             // a single "/" is made absolute too, so that a proxy learns the host. Both keep the port.
             const std::string Origin = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port));
@@ -317,6 +333,16 @@ std::string TVexHTTP::EncodedCredentials() {
 
 void TVexHTTP::AssembleHTTPHeader() {
     SendHeader->Clear();
+    // Before anything is built or sent. The credentials travel Base64-encoded and cannot break a line;
+    // the proxy's name goes into no line, but one cut at a zero byte would be looked up as another host.
+    RefuseLineBreaks(URL, "URL");
+    RefuseLineBreaks(Host, "Host");
+    RefuseLineBreaks(Proxy, "Proxy");
+    RefuseLineBreaks(HeaderInfo->LocalProgram, "HeaderInfo.LocalProgram");
+    RefuseLineBreaks(HeaderInfo->LocalMailAddress, "HeaderInfo.LocalMailAddress");
+    RefuseLineBreaks(HeaderInfo->Cookie, "HeaderInfo.Cookie");
+    RefuseLineBreaks(HeaderInfo->Referer, "HeaderInfo.Referer");
+    if (SendsTargetURI(CurrentCmd)) RefuseLineBreaks(TargetURI, "TargetURI");
     if (CurrentCmd != CmdType::CmdWRAPPED)
         SendHeader->Add(std::string(MethodTexts[static_cast<size_t>(CurrentCmd)]) +
                         (Proxy.empty() ? Path : URL) + " HTTP/1.0");
