@@ -205,6 +205,7 @@ void TVexHTTP::HTTPConnect() {
     // A cookie that a redirect sets belongs to the command that followed it: a later command, maybe to
     // another proxy or origin, sends only what the caller set.
     RestoreOnExit CallersCookie(HeaderInfo->Cookie);
+    if (MaxBodySize < 0) throw ERangeError("MaxBodySize " + std::to_string(MaxBodySize) + " is negative");
     int Redirects = 0;
     for (;;) {
         ParseURL();

@@ -6,6 +6,8 @@
 #include "net/TTimeoutScope.h"
 #include "net/WordHelpers.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 
 namespace {
@@ -135,17 +137,42 @@ bool TVexHTTP::ResponseHasBody() const {
 }
 
 void TVexHTTP::ReceiveBody() {
+    const auto TooLong = [this] {
+        return ERangeError("Response body longer than " + std::to_string(MaxBodySize) + " bytes");
+    };
     const int64_t Length = ResponseHasBody() ? ContentLength : 0;
-    if (Length < 0) {
-        // No announced length: the body is whatever arrives until the peer closes.
+    if (Length > MaxBodySize) {
+        // Refused before a byte of it is read; its place is emptied as for any other response.
         if (InputFileMode)
-            CaptureFile(Body);
+            TFileStream(Body, TFileMode::Create);
         else
-            CaptureString(Body, -1);
-    } else if (InputFileMode) {
-        CaptureFileCount(Body, Length);
+            Body.clear();
+        throw TooLong();
+    }
+    if (Length >= 0) {
+        if (InputFileMode) {
+            CaptureFileCount(Body, Length);
+        } else {
+            Body.clear();
+            CaptureStringCount(Body, Length);
+        }
+        return;
+    }
+
+    // No announced length: the body is whatever arrives until the peer closes, but the capture stops one
+    // byte past the limit, which tells a body of the limit's length from a longer one.
+    const int64_t Cap = int64_t{MaxBodySize} + 1;
+    int64_t Held = 0;
+    if (InputFileMode) {
+        CaptureFile(Body, Cap);
+        // The 32-bit count wraps past 2 GB; read unsigned it holds any cap a 32-bit limit allows.
+        Held = static_cast<uint32_t>(ReceivedCount);
     } else {
-        Body.clear();
-        CaptureStringCount(Body, Length);
+        CaptureString(Body, static_cast<int32_t>(std::min<int64_t>(Cap, INT32_MAX)));
+        Held = static_cast<int64_t>(Body.size());
+    }
+    if (Held > MaxBodySize) {
+        if (!InputFileMode) std::string().swap(Body);
+        throw TooLong();
     }
 }

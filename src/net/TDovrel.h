@@ -76,7 +76,9 @@ public:
     void SendFile(const std::string& FileName);
     void SendStream(TStream& Stream);
     void AppendFile(const std::string& FileName);
-    void CaptureFile(const std::string& FileName);
+    // Size other than -1: stops once the file holds Size bytes or more (whole chunks are written), as
+    // CaptureString does with its text.
+    void CaptureFile(const std::string& FileName, int64_t Size = -1);
     void CaptureStream(TStream& Stream, int32_t Size);
     void CaptureString(std::string& Text, int32_t Size);
     // Receive exactly Count bytes, never more, into a created (emptied) file / appended to Text; a peer

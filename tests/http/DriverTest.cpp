@@ -513,14 +513,15 @@ const FailureCase FailureCases[] = {
      .Raises = ClassOf<ESockError>(),
      .Message = "Connection closed before all data arrived",
      .Expected = {"AboutToSend", "Connect", "Disconnect"}},
-    {.Name = "LengthBeyond32BitsNotDeliveredFails",
+    // Not its low 32 bits (5, what arrives): a length of 4 GB, far past the body limit.
+    {.Name = "LengthBeyond32BitsIsPastTheLimit",
      .Arrange =
          [](TestHTTP&, FailureScene& Scene) {
              Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 4294967301\r\n\r\nshort")});
          },
      .URL = PeerUrl("/a"),
-     .Raises = ClassOf<ESockError>(),
-     .Message = "Connection closed before all data arrived",
+     .Raises = ClassOf<ERangeError>(),
+     .Message = "Response body longer than 67108864 bytes",
      .Expected = {"AboutToSend", "Connect", "Disconnect"},
      .After = [](const TestHTTP& H) { EXPECT_EQ(H.TransferTotal, 0); }},
     {.Name = "BodyFileCannotBeCreated",
@@ -687,6 +688,7 @@ TEST(Component, StartsWithItsDocumentedValues) {
     EXPECT_FALSE(H.InputFileMode);
     EXPECT_FALSE(H.OutputFileMode);
     EXPECT_TRUE(H.EncodePostData);
+    EXPECT_EQ(H.MaxBodySize, 64 * 1024 * 1024);
     EXPECT_EQ(H.TimeOut, 0);
     EXPECT_EQ(H.Proxy, "");
     EXPECT_EQ(H.ProxyPort, 0);
