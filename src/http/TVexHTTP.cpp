@@ -5,6 +5,7 @@
 #include "framework/TFileStream.h"
 #include "framework/TMemoryStream.h"
 #include "framework/TextHelpers.h"
+#include "net/TDeadlineScope.h"
 #include "net/WordHelpers.h"
 
 #include <cstddef>
@@ -206,6 +207,9 @@ void TVexHTTP::HTTPConnect() {
     // another proxy or origin, sends only what the caller set.
     RestoreOnExit CallersCookie(HeaderInfo->Cookie);
     if (MaxBodySize < 0) throw ERangeError("MaxBodySize " + std::to_string(MaxBodySize) + " is negative");
+    // TimeOut bounds the command as a whole, every redirect with its look-up, connect, request, header
+    // and body included; each wait keeps its own time-out within that.
+    TDeadlineScope Deadline(*this, TimeOut);
     int Redirects = 0;
     for (;;) {
         ParseURL();

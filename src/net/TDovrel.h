@@ -158,7 +158,8 @@ protected:
 
     // The one wait of the component: tests Done, and until it holds or Deadline passes, blocks until
     // the thread has work or the socket is ready for For, then runs the message pump. Never spins.
-    // Returns Done's last answer.
+    // Returns Done's last answer. When the deadline of a TDeadlineScope passes, the wait is ended as the
+    // time-out timer ends it (TimerFired), once.
     bool PumpUntil(const std::function<bool()>& Done, TWaitFor For,
                    TClock::time_point Deadline = TClock::time_point::max());
 
@@ -192,6 +193,9 @@ private:
     // Time-out scopes open on this component; only the outermost arms and disarms the timer.
     friend class TTimeoutScope;
     int FTimeoutScopes = 0;
+    // The bound of the deadline scope open on this component; max when none is.
+    friend class TDeadlineScope;
+    TClock::time_point FDeadline = TClock::time_point::max();
 };
 
 // Creates a hidden "TrelkWindowClass" window bound to Owner; 0 when it cannot be made.

@@ -2,6 +2,7 @@
 #include "HttpTestKit.h"
 #include "framework/TextHelpers.h"
 #include "net/SocketErrors.h"
+#include "support/HangGuard.h"
 #include "support/HttpPeer.h"
 #include "support/LoopbackPorts.h"
 
@@ -576,6 +577,7 @@ TEST_P(Failure, RaisesAfterTheConnectionIsClosed) {
     const std::string URL = Case.URL(Scene);
 
     try {
+        HangGuard Guard(Case.Name, HangBound(H.TimeOut));
         RunCommand(H, Case.Cmd, URL, H.SendData);
         FAIL() << "no exception";
     } catch (const std::exception& E) {
