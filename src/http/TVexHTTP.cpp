@@ -246,12 +246,12 @@ void TVexHTTP::HTTPConnect() {
             if (Handled) return;
         }
         if (Follows) {
-            // 303 asks for the target to be fetched, not for the request to be repeated there: the next
-            // pass is a GET (a HEAD stays one) and sends no body. 307 and 308 repeat command and body.
-            if (S == 303 && CurrentCmd != CmdType::CmdHEAD) CurrentCmd = CmdType::CmdGET;
             // The peer's texts go into the next request; refused under their own names.
             RefuseLineBreaks(Location, "Location");
             RefuseLineBreaks(ReceivedCookie, "Set-Cookie");
+            // 303 asks for the target to be fetched, not for the request to be repeated there: the next
+            // pass is a GET (a HEAD stays one) and sends no body. 307 and 308 repeat command and body.
+            if (S == 303 && CurrentCmd != CmdType::CmdHEAD) CurrentCmd = CmdType::CmdGET;
             // A Location without "/" is taken from the root of the host that sent it; one that begins with
             // a single "/" is made absolute too, so that a proxy learns the host. Both keep the port.
             const std::string Origin = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port));
