@@ -69,7 +69,7 @@ const VisitCase VisitCases[] = {
     Peer(HostileKind::KeepAliveWithoutLength, FailureMark, "Socket send aborted", true),
     Peer(HostileKind::LengthBeyondBody, FailureMark, "Socket send aborted", true),
     Peer(HostileKind::NegativeLength, SuccessMark, Fetched),
-    Peer(HostileKind::LengthBeyond32Bits, FailureMark, "Connection closed before all data arrived"),
+    Peer(HostileKind::LengthBeyond32Bits, FailureMark, "Response body longer than 67108864 bytes"),
     Peer(HostileKind::ChunkedClosed, SuccessMark, Fetched),
     Peer(HostileKind::ChunkedKeptAlive, FailureMark, "Socket send aborted", true),
     Peer(HostileKind::RedirectLoop, FailureMark, "Too many redirects"),
