@@ -89,7 +89,7 @@ TParsedOptions ParseProgramOptions(const std::vector<std::string>& Arguments, co
         ->check(WholeNumber(1, MaxJobs))
         ->capture_default_str();
     App.add_option("--timeout", Options.TimeOut,
-                   "time-out of each wait of a visit's requests (connect, each read), in ms")
+                   "time-out of each target's request, redirects included, in ms")
         ->type_name("MS")
         ->check(WholeNumber(1, MaxTimeOut))
         ->capture_default_str();

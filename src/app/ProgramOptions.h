@@ -4,7 +4,7 @@
 //   --settings FILE   the settings file (default: qelto.ini beside the program)
 //   --pause-max MS    bound of the random pause after each visit (default 15000; 0: none)
 //   --jobs N          proxies visited at the same time, 1 to 1000 (default 1: one after another)
-//   --timeout MS      time-out of each wait of a visit's requests, 1 to 3600000 (default 30000)
+//   --timeout MS      time-out of each target's request, redirects included, 1 to 3600000 (default 30000)
 //   --help            the usage, with every option and its default
 //
 // "--option VALUE" and "--option=VALUE" are both taken, and a later option overrides an earlier one.

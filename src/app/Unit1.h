@@ -111,7 +111,7 @@ public:
     int PauseMax = 15000;
     // Proxies visited at the same time; 1 is the run of one proxy after another, draw for draw.
     int Jobs = 1;
-    // The time-out of each wait of a visit's requests, in ms.
+    // The time-out of each target's request (look-up, connect, header, body and redirects), in ms.
     int32_t VisitTimeOut = 30000;
     // During a run, a finished proxy is saved at once when the last save is at least this old; otherwise
     // it is saved with the others that finish meanwhile when this interval ends. 0 saves after every one.
