@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -34,6 +35,11 @@ std::string Base64Decoded(const std::string& Text) {
 
 bool OneLine(const std::string& Text) {
     return Text.find_first_of("\r\n") == std::string::npos;
+}
+
+// A CR, LF or zero byte: what would break a line of the request head.
+bool BreaksALine(const std::string& Text) {
+    return Text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
 }
 
 } // namespace
@@ -72,8 +78,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                Http.URL.compare(Http.URL.size() - Http.Path.size(), std::string::npos, Http.Path) == 0);
     FUZZ_CHECK(Http.Host == HostBefore || URLBefore.find(Http.Host) != std::string::npos);
 
-    Http.AssembleHTTPHeader();
+    // The texts that go into the head as they stand refuse the request when one would break a line; the
+    // credentials go Base64-encoded, and the destination only with the commands that send it.
+    const CmdType Cmd = Http.CurrentCmd;
+    const bool SendsTarget = Cmd == CmdType::CmdCOPY || Cmd == CmdType::CmdMOVE || Cmd == CmdType::CmdLINK ||
+                             Cmd == CmdType::CmdUNLINK;
+    const bool Breaks = BreaksALine(Http.URL) || BreaksALine(Http.Host) || BreaksALine(Http.Proxy) ||
+                        BreaksALine(Info.LocalProgram) || BreaksALine(Info.LocalMailAddress) ||
+                        BreaksALine(Info.Cookie) || BreaksALine(Info.Referer) ||
+                        (SendsTarget && BreaksALine(Http.TargetURI));
+    bool Refused = false;
+    try {
+        Http.AssembleHTTPHeader();
+    } catch (const Exception& E) {
+        Refused = true;
+        FUZZ_CHECK(std::string(E.what()).ends_with(" holds a line break or a zero byte"));
+    }
+    FUZZ_CHECK(Refused == Breaks);
+    if (Refused) return 0;
     const TExStringList& Header = *Http.SendHeader;
+    // Whatever the input, every line of the head is one line.
+    for (int I = 0; I < Header.Count(); ++I) FUZZ_CHECK(!BreaksALine(Header.Get(I)));
     const std::string Method[] = {"GET ",  "OPTIONS ", "HEAD ", "POST ",   "PUT ",   "PATCH ", "COPY ",
                                   "MOVE ", "DELETE ",  "LINK ", "UNLINK ", "TRACE ", ""};
     if (Http.CurrentCmd != CmdType::CmdWRAPPED) {

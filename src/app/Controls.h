@@ -2,6 +2,7 @@
 // The operations the window's logic needs of its controls, and nothing more. The Qt window implements
 // them with widgets; tests and the headless runner with the in-memory controls of MemoryControls.h.
 #include <string>
+#include <vector>
 
 // A one-line text field.
 class TEdit {
@@ -22,6 +23,11 @@ public:
     virtual void DeleteLine(int Index) = 0;
     virtual void AppendLine(const std::string& Value) = 0;
     virtual void Clear() = 0;
+
+    // Every line at once, and all lines replaced at once, for lists of any length: a box that holds a
+    // document does these in one step instead of one edit per line. The defaults go line by line.
+    virtual std::vector<std::string> Lines() const;
+    virtual void SetLines(std::vector<std::string> Lines);
 };
 
 // A status bar showing one simple text.

@@ -7,7 +7,7 @@ std::vector<std::string> TMemoryMemo::Lines() const {
     return Result;
 }
 
-void TMemoryMemo::SetLines(const std::vector<std::string>& Lines) {
+void TMemoryMemo::SetLines(std::vector<std::string> Lines) {
     FLines.Clear();
     for (const std::string& Line : Lines) FLines.Add(Line);
 }

@@ -4,6 +4,7 @@
 #include "framework/TStringList.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 class TMemoryEdit : public TEdit {
@@ -20,7 +21,7 @@ private:
 class TMemoryMemo : public TMemo {
 public:
     TMemoryMemo() = default;
-    explicit TMemoryMemo(const std::vector<std::string>& Lines) { SetLines(Lines); }
+    explicit TMemoryMemo(std::vector<std::string> Lines) { SetLines(std::move(Lines)); }
 
     int LineCount() const override { return FLines.Count(); }
     std::string Line(int Index) const override { return FLines.Get(Index); }
@@ -29,8 +30,8 @@ public:
     void AppendLine(const std::string& Value) override { FLines.Add(Value); }
     void Clear() override { FLines.Clear(); }
 
-    std::vector<std::string> Lines() const;
-    void SetLines(const std::vector<std::string>& Lines);
+    std::vector<std::string> Lines() const override;
+    void SetLines(std::vector<std::string> Lines) override;
 
 private:
     TStringList FLines;

@@ -1,15 +1,13 @@
 #include "app/Unit1.h"
 
-#include "app/ProxyList.h"
+#include "app/MemoryControls.h"
 #include "app/SettingsFile.h"
+#include "app/TParallelRun.h"
+#include "app/TSaveThrottle.h"
 #include "framework/Random.h"
 #include "framework/TextHelpers.h"
 #include "platform/System.h"
 
-#include <array>
-#include <chrono>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 namespace {
@@ -18,19 +16,7 @@ constexpr const char* SettingsFileName = "qelto.ini";
 constexpr const char* ScratchFileName = "temp.html";
 
 constexpr const char* ShakingStatus = "Shaking.";
-constexpr int VisitTimeOut = 30000;
 constexpr int DefaultMax = 20; // Max when the field does not hold an integer after a success
-
-// Browser identifications, one drawn per visit. Rows 4 and 5 are the same on purpose (drawn twice as
-// often), and row 1 ends with a blank.
-constexpr std::array<const char*, 6> LocalPrograms = {
-    "MSIE 5.5; Windows NT 5.0",
-    "Mozilla/4.78 [ja] (Windows NT 5.0; U) ",
-    "Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)",
-    "Mozilla/4.0 (compatible; MSIE 5.01; Windows 98)",
-    "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)",
-    "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)",
-};
 
 // The folder part of a path, with its trailing "/"; empty for a bare file name.
 std::string FolderOf(const std::string& FileName) {
@@ -50,6 +36,20 @@ private:
     bool& FFlag;
 };
 
+// The target list and the From text as the window holds them, read afresh for every request: the user
+// may edit both while a visit waits for the network.
+class TFormTargets : public TVisitTargets {
+public:
+    TFormTargets(const TMemo& Memo2, const TEdit& Edit1) : FMemo2(Memo2), FEdit1(Edit1) {}
+    int Count() const override { return FMemo2.LineCount(); }
+    std::string Target(int Index) const override { return Trim(FMemo2.Line(Index)); }
+    std::string Referer() const override { return Trim(FEdit1.Text()); }
+
+private:
+    const TMemo& FMemo2;
+    const TEdit& FEdit1;
+};
+
 } // namespace
 
 TForm1::TForm1(TComponent* AOwner, const TForm1Controls& Controls)
@@ -58,16 +58,8 @@ TForm1::TForm1(TComponent* AOwner, const TForm1Controls& Controls)
       PauseHook([](int Milliseconds) { platform::Sleep(static_cast<unsigned>(Milliseconds)); }) {
     // The component joins this form's list, which destroys it.
     VexHTTP1 = new TVexHTTP(this);
-    VexHTTP1->Name = "VexHTTP1";
-    VexHTTP1->SetState(TComponentState::Loading, true);
-    VexHTTP1->Port = 0;
-    VexHTTP1->ReportLevel = 0;
-    VexHTTP1->Body = "Default.htm";
-    VexHTTP1->Header = "Head.txt";
-    VexHTTP1->InputFileMode = false;
-    VexHTTP1->OutputFileMode = false;
-    VexHTTP1->ProxyPort = 0;
-    VexHTTP1->Loaded();
+    SetDesignValues(*VexHTTP1, "VexHTTP1");
+    FSaves = std::make_unique<TSaveThrottle>([this] { SaveSettings(); }, Clock, SaveInterval);
 }
 
 TForm1::~TForm1() = default;
@@ -77,7 +69,13 @@ void TForm1::FormCreate(TComponent*) {}
 void TForm1::FormShow(TComponent*) {
     Memo1->Clear();
     Memo2->Clear();
-    LoadSettingsFile(SettingsFile(), *Memo2, *Edit1, *Edit2, *Memo1);
+    // Loaded into memory first, then handed to the boxes in one step each: a box that holds a document
+    // would otherwise lay it out again for every one of a hundred thousand lines.
+    TMemoryMemo Targets;
+    TMemoryMemo Proxies;
+    LoadSettingsFile(SettingsFile(), Targets, *Edit1, *Edit2, Proxies);
+    Memo2->SetLines(Targets.Lines());
+    Memo1->SetLines(Proxies.Lines());
 }
 
 TCloseAction TForm1::FormClose(TComponent*) {
@@ -86,7 +84,7 @@ TCloseAction TForm1::FormClose(TComponent*) {
         RequestStop();
         return TCloseAction::Later;
     }
-    SaveSettings();
+    FSaves->SaveNow();
     return TCloseAction::Close;
 }
 
@@ -98,8 +96,23 @@ void TForm1::Button1Click(TComponent*) {
     FCloseRequested = false;
     try {
         PrepareProxyList();
-        RunLoop();
+        if (Jobs > 1) {
+            TParallelRun(*this, Jobs).Execute();
+            // A stop saves at once; the end of the list or the Max-th success saves what still waits.
+            if (FStopRequested)
+                FSaves->SaveNow();
+            else
+                FSaves->Flush();
+            StatusBar1->SetSimpleText("");
+        } else {
+            RunLoop();
+        }
     } catch (...) {
+        // Marks that wait for the disk are not left to a timer that may never run again.
+        try {
+            FSaves->Flush();
+        } catch (...) {
+        }
         EndRun();
         throw;
     }
@@ -116,69 +129,64 @@ void TForm1::RequestStop() {
     if (!FRunning || FStopRequested) return;
     FStopRequested = true;
     // Only a request in progress is aborted: an abort between requests would leave the component's
-    // cancel flag set for no one.
+    // cancel flag set for no one. A run of many at once aborts its workers' visits itself.
     if (FVisiting) VexHTTP1->Abort();
 }
 
 void TForm1::PrepareProxyList() {
     CheckMax(*Edit2);
     StatusBar1->SetSimpleText(ShakingStatus);
-    ShuffleLines(*Memo1);
-    PromoteSuccesses(*Memo1);
-    RemoveRepeatedProxies(*Memo1);
+    // The steps run on a copy of the lines, which nothing else can change meanwhile (nothing is pumped),
+    // and the box takes the result in one step.
+    std::vector<std::string> Lines = Memo1->Lines();
+    ShuffleLines(Lines);
+    PromoteSuccesses(Lines);
+    RemoveRepeatedProxies(Lines);
+    Memo1->SetLines(std::move(Lines));
 }
 
 void TForm1::RunLoop() {
     int SuccessCounter = 1;
     for (int I = 0; I < Memo1->LineCount(); ++I) {
-        std::string Line = Trim(Memo1->Line(I));
-        const std::string Kept = Line; // with its mark, for the fallback test
+        const std::string Line = Trim(Memo1->Line(I)); // kept with its mark, for the fallback test
         StatusBar1->SetSimpleText("Get " + std::to_string(I + 1) + ":" + Line);
 
         if (!Line.empty()) {
-            Line = Line.substr(0, Line.find('('));
-            const size_t Colon = Line.find(':');
-            const std::string Host = Colon == std::string::npos ? std::string() : Line.substr(0, Colon);
-            const std::string PortText = Colon == std::string::npos ? Line : Line.substr(Colon + 1);
-            const int32_t Port = StrToIntDef(PortText, 0);
-
-            const auto Start = std::chrono::steady_clock::now();
+            const TProxyAddress Address = ParseProxyLine(Line);
+            const auto Start = Clock();
             int Result = 0;
             {
                 TFlagScope Visiting(FVisiting);
-                Result = VisitProxy(Host, Port);
+                Result = VisitProxy(Address.Host, Address.Port);
             }
             TVisitResult Report;
             Report.Index = I;
-            Report.Milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      std::chrono::steady_clock::now() - Start)
-                                      .count();
+            Report.Milliseconds =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock() - Start).count();
             Report.Failure = Result == 1 ? std::string() : LastVisitError;
 
             bool MaxReached = false;
             if (FStopRequested) {
                 // The user stopped the run: the proxy did not fail, so its line keeps its old text.
                 Report.Mark = TProxyMark::None;
-            } else if (Result == 1) {
-                Report.Mark = TProxyMark::Success;
-                Memo1->SetLine(I, Host + ":" + std::to_string(Port) + SuccessMark);
-                ++SuccessCounter;
-                // Read as typed, not trimmed: "7 " counts as the default here.
-                MaxReached = StrToIntDef(Edit2->Text(), DefaultMax) < SuccessCounter;
             } else {
-                const bool Before = Kept.find(SuccessChar) != std::string::npos ||
-                                    Kept.find(FallbackChar) != std::string::npos;
-                Report.Mark = Before ? TProxyMark::Fallback : TProxyMark::Failure;
-                Memo1->SetLine(I, Host + ":" + std::to_string(Port) + (Before ? FallbackMark : FailureMark));
+                Report.Mark = MarkFor(Result == 1, Line);
+                Memo1->SetLine(I, MarkedLine(Address, Report.Mark));
+                if (Result == 1) {
+                    ++SuccessCounter;
+                    // Read as typed, not trimmed: "7 " counts as the default here.
+                    MaxReached = StrToIntDef(Edit2->Text(), DefaultMax) < SuccessCounter;
+                }
             }
             Report.Count = Memo1->LineCount();
             Report.Line = I < Report.Count ? Memo1->Line(I) : std::string();
             if (OnVisitResult) OnVisitResult(this, Report);
 
-            // The Max-th success ends the run at once: no pause, no save (the close saves it).
+            // The Max-th success ends the run at once: no pause, and no save of its own (the close saves
+            // it); only results that still wait for the disk are saved.
             if (MaxReached) break;
             if (FStopRequested) {
-                SaveSettings();
+                FSaves->SaveNow();
                 break;
             }
         }
@@ -187,56 +195,26 @@ void TForm1::RunLoop() {
         const int Draw = Rand();
         const int Pause = PauseMax > 0 ? Draw % PauseMax : 0;
         if (PauseHook) PauseHook(Pause);
-        SaveSettings();
+        FSaves->Changed();
         if (FStopRequested) break;
     }
+    FSaves->Flush();
     StatusBar1->SetSimpleText("");
 }
 
 int TForm1::SaveSettings() {
-    return WriteFileAtomically(SettingsFile(), FormatSettingsFile(*Memo2, *Edit1, *Edit2, *Memo1)) ? 1 : 0;
+    // The lists are taken in one step each; the text is then built from memory.
+    const TMemoryMemo Targets(Memo2->Lines());
+    const TMemoryMemo Proxies(Memo1->Lines());
+    return WriteFileAtomically(SettingsFile(), FormatSettingsFile(Targets, *Edit1, *Edit2, Proxies)) ? 1 : 0;
 }
 
 int TForm1::VisitProxy(const std::string& ProxyHost, int32_t ProxyPort) {
-    const std::string Scratch = ScratchFile();
-    const char* Program = LocalPrograms[static_cast<size_t>(Rand() % 6)];
-
-    // The host part of an empty URL: each Get takes the host from its own URL.
-    VexHTTP1->Host = "";
-    VexHTTP1->Port = 80;
-    VexHTTP1->Proxy = ProxyHost;
-    VexHTTP1->ProxyPort = ProxyPort;
-    VexHTTP1->TimeOut = VisitTimeOut;
-    // https targets go over TLS, which the component alone refuses.
-    VexHTTP1->SecureSocket = true;
-    VexHTTP1->CaFile = CaFile;
-    VexHTTP1->InputFileMode = true;
-    VexHTTP1->OutputFileMode = false;
-    VexHTTP1->Body = Scratch;
-    VexHTTP1->HeaderInfo->Referer = "";
-    VexHTTP1->HeaderInfo->LocalProgram = Program;
-    LastVisitError.clear();
-
-    for (int I = 0; I < Memo2->LineCount(); ++I) {
-        VexHTTP1->HeaderInfo->Referer = Trim(Edit1->Text());
-        // A stop between two requests must not start the next one.
-        if (FStopRequested) {
-            LastVisitError = "Stopped";
-            return 0;
-        }
-        try {
-            VexHTTP1->Get(Trim(Memo2->Line(I)));
-        } catch (const std::exception& E) {
-            LastVisitError = E.what();
-            return 0;
-        } catch (...) {
-            LastVisitError = "Unknown exception";
-            return 0;
-        }
-        std::error_code Ignored;
-        std::filesystem::remove(Scratch, Ignored);
-    }
-    return 1;
+    TProxyVisit Visit(*VexHTTP1, ScratchFile());
+    const TVisitPlan Plan{ProxyHost, ProxyPort, LocalProgramFor(Rand()), VisitTimeOut, CaFile};
+    LastVisitOutcome = Visit.Run(Plan, TFormTargets(*Memo2, *Edit1), [this] { return FStopRequested; });
+    LastVisitError = LastVisitOutcome.Failure;
+    return LastVisitOutcome.Fetched ? 1 : 0;
 }
 
 std::string TForm1::SettingsFile() const {
@@ -254,4 +232,8 @@ void TForm1::SetSettingsFolder(const std::string& Folder) {
 
 std::string TForm1::ScratchFile() const {
     return FolderOf(SettingsFile()) + ScratchFileName;
+}
+
+std::string TForm1::WorkerScratchFile(int Number) const {
+    return FolderOf(SettingsFile()) + "temp-" + std::to_string(Number) + ".html";
 }

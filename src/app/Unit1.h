@@ -3,13 +3,19 @@
 // result marks and the visit of one proxy. It works only through the control interfaces of Controls.h,
 // so the Qt window, the headless runner and the tests drive the same code.
 #include "app/Controls.h"
+#include "app/ProxyList.h"
+#include "app/TProxyVisit.h"
 #include "framework/Events.h"
 #include "framework/TComponent.h"
 #include "http/TVexHTTP.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+
+class TSaveThrottle;
 
 // The controls the logic reads and writes; the window owns them and outlives the form. The purely
 // visual ones (Panel1, Label1, Label3, Label6, Button1) stay with the window.
@@ -20,9 +26,6 @@ struct TForm1Controls {
     TEdit* Edit2 = nullptr;           // Max
     TStatusBar* StatusBar1 = nullptr; // status line
 };
-
-// The mark a run wrote on a proxy line; None when the line was left as it was (a stop).
-enum class TProxyMark { None, Success, Fallback, Failure };
 
 // What one visit of a run came to, reported as soon as the line is rewritten.
 struct TVisitResult {
@@ -44,6 +47,7 @@ class TForm1 : public TComponent {
 public:
     using TPauseHook = std::function<void(int Milliseconds)>;
     using TVisitResultEvent = std::function<void(TForm1* Sender, const TVisitResult& Result)>;
+    using TClock = std::function<std::chrono::steady_clock::time_point()>;
 
     // The controls are borrowed; VexHTTP1 is created here, owned as a component.
     TForm1(TComponent* AOwner, const TForm1Controls& Controls);
@@ -58,11 +62,13 @@ public:
     // settings, OnDeferredClose fires (from inside the Button1Click that is ending). The window then
     // closes for good; calling FormClose again at that point is harmless (it saves the same state).
     TCloseAction FormClose(TComponent* Sender);
-    // The whole run: Max check, shuffle, promotion, de-duplication, then the visits. Ignored while a run
-    // is under way (the socket layer services the window during a visit, so Start can be pressed).
+    // The whole run: Max check, shuffle, promotion, de-duplication, then the visits, one at a time or, with
+    // Jobs above 1, many at once (TParallelRun). Ignored while a run is under way (the socket layer services
+    // the window during a visit, so Start can be pressed).
     void Button1Click(TComponent* Sender);
 
-    // Writes the settings file atomically; 1 when written, 0 when the old file was left as it was.
+    // Writes the settings file atomically; 1 when written, 0 when the old file was left as it was. A run
+    // saves through a throttle instead (see SaveInterval).
     virtual int SaveSettings();
     // Fetches every target URL through the proxy; 1 when all came back, 0 at the first failure.
     virtual int VisitProxy(const std::string& ProxyHost, int32_t ProxyPort);
@@ -70,9 +76,10 @@ public:
     // True from the start of Button1Click's run until it has returned.
     bool Running() const { return FRunning; }
     // Ends the run after the line being visited: the request in progress is aborted, that line keeps
-    // its text (a stop is no failure of the proxy), no pause follows, the settings are saved. Does
-    // nothing when no run is under way. Call it on the thread that runs the form (from a handler the
-    // socket layer's pump dispatches, or from the pause hook).
+    // its text (a stop is no failure of the proxy), no pause follows, the settings are saved. With many
+    // visits at once, every visit under way is aborted and keeps its line. Does nothing when no run is
+    // under way. Call it on the thread that runs the form (from a handler the socket layer's pump
+    // dispatches, or from the pause hook).
     void RequestStop();
     bool StopRequested() const { return FStopRequested; }
 
@@ -83,6 +90,8 @@ public:
     // Puts both files in Folder (a missing trailing "/" is supplied).
     void SetSettingsFolder(const std::string& Folder);
     std::string ScratchFile() const;
+    // The scratch file of worker Number (from 1) of a run of many at once, beside the form's own.
+    std::string WorkerScratchFile(int Number) const;
 
     // Components and controls, in the window's order.
     TMemo* Memo1;
@@ -97,8 +106,18 @@ public:
     // a hook that serves a stop request (StopRequested()) may return early.
     TPauseHook PauseHook;
     // The pause lasts a draw modulo this, in ms; at 0 or below the draw is still taken, so the sequence of
-    // draws stays the window's, but the pause is 0.
+    // draws stays the window's, but the pause is 0. With many at once each worker pauses this way between
+    // its own visits.
     int PauseMax = 15000;
+    // Proxies visited at the same time; 1 is the run of one proxy after another, draw for draw.
+    int Jobs = 1;
+    // The time-out of each target's request (look-up, connect, header, body and redirects), in ms.
+    int32_t VisitTimeOut = 30000;
+    // During a run, a finished proxy is saved at once when the last save is at least this old; otherwise
+    // it is saved with the others that finish meanwhile when this interval ends. 0 saves after every one.
+    std::chrono::milliseconds SaveInterval{1000};
+    // The time of the visits' durations and of the saves' interval.
+    TClock Clock = [] { return std::chrono::steady_clock::now(); };
     // Fired after each visited line has been rewritten (also for a stopped visit, with Mark None).
     TVisitResultEvent OnVisitResult;
     // Fired at the end of a run that a FormClose asked to stop; see FormClose. When the run ends by an
@@ -106,14 +125,20 @@ public:
     TNotifyEvent OnDeferredClose;
     // The message of the exception that ended the latest failed visit; empty after a success.
     std::string LastVisitError;
+    // The latest visit of VisitProxy, with the exception that ended it.
+    TVisitOutcome LastVisitOutcome;
     // A certificate authority that https targets may lead to besides those of the system's store (a PEM
     // file); empty for the store alone.
     std::string CaFile;
 
 private:
+    friend class TParallelRun;
+
     void PrepareProxyList();
     void RunLoop();
     void EndRun();
+
+    std::unique_ptr<TSaveThrottle> FSaves;
 
     std::string FSettingsFile; // empty: the default, resolved at first use
     bool FRunning = false;

@@ -59,7 +59,7 @@ int TCliRun::Execute() {
     TMemoryEdit Edit2{"100"};
     TConsoleStatusBar StatusBar1(Console);
     TConsoleForm Form(nullptr, TForm1Controls{&Memo1, &Memo2, &Edit1, &Edit2, &StatusBar1});
-    if (!FOptions.SettingsFile.empty()) Form.SetSettingsFile(FOptions.SettingsFile);
+    FOptions.ApplyTo(Form);
 
     const std::string SettingsFile = Form.SettingsFile();
     if (const std::string Problem = SettingsFileProblem(SettingsFile); !Problem.empty()) {
@@ -68,7 +68,6 @@ int TCliRun::Execute() {
     }
 
     TStopSignals Signals;
-    Form.PauseMax = FOptions.PauseMax;
     Form.PauseHook = [&Form](int Milliseconds) {
         TStopSignals::Pause(Milliseconds);
         if (TStopSignals::Received()) Form.RequestStop();

@@ -2,7 +2,7 @@
 // One run of the window's logic without a window: the form over in-memory controls, loaded from the
 // settings file and saved back to it as the window does (FormShow, Button1Click, FormClose), with the
 // status texts and the visit results written out by a TConsole and SIGINT/SIGTERM as a stop.
-#include "cli/TCliOptions.h"
+#include "app/ProgramOptions.h"
 
 class TCliRun {
 public:
@@ -12,9 +12,9 @@ public:
     static constexpr int Unusable = 2; // a bad option or an unusable settings file; nothing was changed
     static constexpr int Stopped = 130;
 
-    explicit TCliRun(const TCliOptions& Options) : FOptions(Options) {}
+    explicit TCliRun(const TProgramOptions& Options) : FOptions(Options) {}
     int Execute();
 
 private:
-    TCliOptions FOptions;
+    TProgramOptions FOptions;
 };

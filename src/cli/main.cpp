@@ -1,7 +1,8 @@
 // vindral-cli: the window's run without a window, for servers, cron and SSH sessions.
-#include "cli/TCliOptions.h"
+#include "cli/CliUsage.h"
 #include "cli/TCliRun.h"
 #include "platform/ApplicationExceptions.h"
+#include "platform/DescriptorLimit.h"
 
 #include <cstdio>
 #include <exception>
@@ -13,18 +14,20 @@ int main(int argc, char** argv) {
     // errors are.
     platform::SetApplicationExceptionHandler(
         [](const std::string& Message) { std::fprintf(stderr, "vindral-cli: %s\n", Message.c_str()); });
-    TCliOptions Options;
-    std::string Error;
-    if (!TCliOptions::Parse(std::vector<std::string>(argv + 1, argv + argc), Options, Error)) {
-        std::fprintf(stderr, "vindral-cli: %s (see --help)\n", Error.c_str());
+    const TParsedOptions Parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    switch (Parsed.Outcome) {
+    case TOptionsOutcome::Bad:
+        std::fprintf(stderr, "vindral-cli: %s (see --help)\n", Parsed.Text.c_str());
         return TCliRun::Unusable;
-    }
-    if (Options.Help) {
-        std::fputs(CliUsage().c_str(), stdout);
+    case TOptionsOutcome::Help:
+        std::fputs(Parsed.Text.c_str(), stdout);
         return TCliRun::Done;
+    case TOptionsOutcome::Run:
+        break;
     }
+    if (Parsed.Options.Jobs > 1) platform::RaiseDescriptorLimit();
     try {
-        return TCliRun(Options).Execute();
+        return TCliRun(Parsed.Options).Execute();
     } catch (const std::exception& E) {
         std::fprintf(stderr, "vindral-cli: %s\n", E.what());
         return TCliRun::Failed;

@@ -20,6 +20,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -82,7 +83,13 @@ TMainWindow::TMainWindow(QWidget* Parent) : QWidget(Parent) {
         FCloseConfirmed = true;
         close();
     };
-    connect(Button1, &QPushButton::clicked, this, [this] { FForm->Button1Click(FForm.get()); });
+    // A press of Start made while a run is under way never starts a run, also when its release (the
+    // click) comes only after the run has ended.
+    connect(Button1, &QPushButton::pressed, this, [this] { FPressedDuringRun = FForm->Running(); });
+    connect(Button1, &QPushButton::clicked, this, [this] {
+        if (std::exchange(FPressedDuringRun, false)) return;
+        FForm->Button1Click(FForm.get());
+    });
 }
 
 // The form goes first: it borrows the controls, which Qt destroys with the window afterwards.
@@ -175,4 +182,7 @@ void TMainWindow::PaintingPause(int Milliseconds, const std::function<bool()>& E
         if (Left <= 0 || (EndsEarly && EndsEarly())) break;
         QThread::msleep(static_cast<unsigned long>(std::min<qint64>(Left, PauseSlice)));
     }
+    // The input that waited, delivered now, inside the run: left to the loop after the last pause, it
+    // would reach a window whose run has ended.
+    QCoreApplication::processEvents();
 }

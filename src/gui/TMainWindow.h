@@ -29,8 +29,10 @@ public:
     TForm1& Form() { return *FForm; }
 
     // The pause between two proxies: waits Milliseconds while the window repaints, taking no input;
-    // input that arrives meanwhile is delivered after the pause. It ends early once EndsEarly says so (the
-    // window's pause: a close signal has come, or the run has been asked to stop).
+    // input that arrives meanwhile is delivered when the pause ends, while the run still holds the
+    // window, so a press of Start made during the last pause of a run meets a run under way. It ends early
+    // once EndsEarly says so (the window's pause: a close signal has come, or the run has been asked to
+    // stop).
     static void PaintingPause(int Milliseconds, const std::function<bool()>& EndsEarly = {});
 
 protected:
@@ -58,7 +60,8 @@ private:
 
     std::unique_ptr<TForm1> FForm;
     bool FShown = false;
-    bool FCloseConfirmed = false; // the deferred close of a run has come: close without asking again
-    QMargins FCentredFrame;       // the frame the window was last centred with
-    bool FAwaitingFrame = false;  // shown, and the window manager has not told the frame yet
+    bool FCloseConfirmed = false;   // the deferred close of a run has come: close without asking again
+    bool FPressedDuringRun = false; // Start went down while a run was under way: its click starts nothing
+    QMargins FCentredFrame;         // the frame the window was last centred with
+    bool FAwaitingFrame = false;    // shown, and the window manager has not told the frame yet
 };

@@ -5,6 +5,11 @@
 //
 // An index outside the list reads as the empty text and changes nothing, as the platform's own boxes do:
 // the user may delete lines while a run is visiting one.
+//
+// A line is one block of the document, so reading or replacing a line finds its block without walking
+// the text, and all lines are read or replaced at once as one text. A carriage return inside a line (a
+// settings line may hold one) would start a new block; it is shown as the symbol for a carriage return
+// instead, and read back as the byte it was.
 #include "app/Controls.h"
 
 #include <QPlainTextEdit>
@@ -21,6 +26,8 @@ public:
     void DeleteLine(int Index) override;
     void AppendLine(const std::string& Value) override;
     void Clear() override;
+    std::vector<std::string> Lines() const override;
+    void SetLines(std::vector<std::string> Lines) override;
 
 private:
     bool HasLine(int Index) const { return Index >= 0 && Index < LineCount(); }

@@ -71,12 +71,13 @@ void TVindralApplication::ShowException(const std::string& Message) {
     Box.exec();
 }
 
-int TVindralApplication::Run() {
-    return RunGuarded([] {
+int TVindralApplication::Run(const TProgramOptions& Options) {
+    return RunGuarded([&Options] {
         TQueueBridge Bridge;
         TMainWindow Window;
         TCloseSignals Signals;
         QObject::connect(&Signals, &TCloseSignals::Received, &Window, &QWidget::close);
+        Options.ApplyTo(Window.Form());
         Window.Form().FormCreate(&Window.Form());
         Window.show();
         return exec();

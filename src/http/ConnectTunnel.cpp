@@ -18,7 +18,7 @@ std::string WithoutLineEnd(std::string Line) {
 }
 
 void RefuseLineBreaks(const std::string& Text) {
-    if (Text.find_first_of("\r\n") != std::string::npos)
+    if (Text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
         throw Exception("A line break in a CONNECT request: " + Text.substr(0, StatusLineShown));
 }
 

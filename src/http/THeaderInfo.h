@@ -6,7 +6,7 @@ class THeaderInfo {
 public:
     std::string LocalMailAddress; // "From"
     std::string LocalProgram;     // "User-Agent"
-    std::string Cookie;           // "Cookie"; also taken over from a redirect that set one
+    std::string Cookie;           // "Cookie"; a redirect's cookie replaces it until the command ends
     std::string Referer;          // "Referer"
     std::string UserId;           // with Password: "Authorization", when both are set
     std::string Password;

@@ -5,11 +5,11 @@
 #include "framework/TFileStream.h"
 #include "framework/TMemoryStream.h"
 #include "framework/TextHelpers.h"
-#include "net/TTimeoutScope.h"
+#include "net/TDeadlineScope.h"
 #include "net/WordHelpers.h"
 
 #include <cstddef>
-#include <optional>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -18,7 +18,6 @@ const char* const TransactionCompletedText = "Transaction Completed";
 const char* const EmptyURLText = "Empty URL";
 const char* const SecureNotSupportedText = "HTTP Secure Socket is not supported";
 const char* const TooManyRedirectsText = "Too many redirects";
-const char* const HeaderCutText = "Connection closed before the response header ended";
 
 // Request line method texts, indexed by CmdType; CmdWRAPPED sends no request line.
 const char* const MethodTexts[] = {"GET ",  "OPTIONS ", "HEAD ", "POST ",   "PUT ",   "PATCH ", "COPY ",
@@ -47,51 +46,16 @@ bool FollowsLocation(int S) {
     return (S >= 300 && S <= 303) || S == 307 || S == 308;
 }
 
-std::string WithoutLineEnd(const std::string& Line) {
-    size_t End = Line.size();
-    if (End > 0 && Line[End - 1] == '\n') --End;
-    if (End > 0 && Line[End - 1] == '\r') --End;
-    return Line.substr(0, End);
+// Refuses a text that goes into the request head as it stands: a CR, LF or zero byte in it would end its
+// line early and let whoever wrote it (a list line, a peer's redirect) add header lines of their own.
+void RefuseLineBreaks(const std::string& Text, const char* Field) {
+    if (Text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        throw Exception(std::string(Field) + " holds a line break or a zero byte");
 }
 
-bool IsHeaderEnd(const std::string& Line) {
-    return Line == "\n" || Line == "\r\n";
-}
-
-bool IsDigit(char C) {
-    return C >= '0' && C <= '9';
-}
-
-// The described reading of a Content-Length value: skip what is not a digit, take the digits that
-// follow. A number beyond 32 bits gives 0, "unknown", instead of a wrapped or negative total.
-int32_t TransferTotalOf(const std::string& Value) {
-    size_t Pos = 0;
-    while (Pos < Value.size() && !IsDigit(Value[Pos])) ++Pos;
-    int64_t Total = 0;
-    for (; Pos < Value.size() && IsDigit(Value[Pos]); ++Pos) {
-        Total = Total * 10 + (Value[Pos] - '0');
-        if (Total > INT32_MAX) return 0;
-    }
-    return static_cast<int32_t>(Total);
-}
-
-// The body length a Content-Length value announces, when the value is a plain decimal number (blanks
-// around it allowed); nullopt for anything else ("12ab", "-5", "", more than 18 digits), so that a
-// doubtful length never cuts a body short.
-std::optional<int64_t> BodyLengthOf(const std::string& Value) {
-    size_t Pos = 0;
-    auto IsBlank = [&](size_t P) { return Value[P] == ' ' || Value[P] == '\t'; };
-    while (Pos < Value.size() && IsBlank(Pos)) ++Pos;
-    size_t First = Pos;
-    int64_t Length = 0;
-    for (; Pos < Value.size() && IsDigit(Value[Pos]); ++Pos) {
-        if (Pos - First >= 18) return std::nullopt;
-        Length = Length * 10 + (Value[Pos] - '0');
-    }
-    if (Pos == First) return std::nullopt;
-    while (Pos < Value.size() && IsBlank(Pos)) ++Pos;
-    if (Pos != Value.size()) return std::nullopt;
-    return Length;
+bool SendsTargetURI(CmdType Cmd) {
+    return Cmd == CmdType::CmdCOPY || Cmd == CmdType::CmdMOVE || Cmd == CmdType::CmdLINK ||
+           Cmd == CmdType::CmdUNLINK;
 }
 
 // Closes the connection when an exception leaves a pass; the pass closes it itself on the normal path,
@@ -114,6 +78,19 @@ public:
 
 private:
     TDovrel* FSocket;
+};
+
+// Gives a text back the value it had when the scope began, however the scope ends.
+class RestoreOnExit {
+public:
+    explicit RestoreOnExit(std::string& Text) : FText(Text), FSaved(Text) {}
+    ~RestoreOnExit() { FText.swap(FSaved); }
+    RestoreOnExit(const RestoreOnExit&) = delete;
+    RestoreOnExit& operator=(const RestoreOnExit&) = delete;
+
+private:
+    std::string& FText;
+    std::string FSaved;
 };
 
 } // namespace
@@ -226,6 +203,13 @@ void TVexHTTP::Wrapped(const std::string& AURL, const std::string& Data) {
 }
 
 void TVexHTTP::HTTPConnect() {
+    // A cookie that a redirect sets belongs to the command that followed it: a later command, maybe to
+    // another proxy or origin, sends only what the caller set.
+    RestoreOnExit CallersCookie(HeaderInfo->Cookie);
+    if (MaxBodySize < 0) throw ERangeError("MaxBodySize " + std::to_string(MaxBodySize) + " is negative");
+    // TimeOut bounds the command as a whole, every redirect with its look-up, connect, request, header
+    // and body included; each wait keeps its own time-out within that.
+    TDeadlineScope Deadline(*this, TimeOut);
     int Redirects = 0;
     for (;;) {
         ParseURL();
@@ -233,6 +217,7 @@ void TVexHTTP::HTTPConnect() {
         if (OnAboutToSend) OnAboutToSend(this);
 
         int S = 0;
+        bool Follows = false;
         {
             DisconnectOnUnwind Connection(*this);
             Connect();
@@ -247,7 +232,9 @@ void TVexHTTP::HTTPConnect() {
                 StatusMessage(2, TransactionCompletedText);
             } else if (S > 399) {
                 if (OnFailure) OnFailure(CurrentCmd);
-            } else if (FollowsLocation(S)) {
+            } else if (FollowsLocation(S) && !Location.empty()) {
+                // A redirect that names no target ends the command: there is nowhere to go.
+                Follows = true;
                 URL = Location;
             }
             Connection.Disconnect();
@@ -259,7 +246,13 @@ void TVexHTTP::HTTPConnect() {
             if (OnRedirect) OnRedirect(Handled);
             if (Handled) return;
         }
-        if (FollowsLocation(S)) {
+        if (Follows) {
+            // The peer's texts go into the next request; refused under their own names.
+            RefuseLineBreaks(Location, "Location");
+            RefuseLineBreaks(ReceivedCookie, "Set-Cookie");
+            // 303 asks for the target to be fetched, not for the request to be repeated there: the next
+            // pass is a GET (a HEAD stays one) and sends no body. 307 and 308 repeat command and body.
+            if (S == 303 && CurrentCmd != CmdType::CmdHEAD) CurrentCmd = CmdType::CmdGET;
             // A Location without "/" is taken from the root of the host that sent it; one that begins with
             // a single "/" is made absolute too, so that a proxy learns the host. Both keep the scheme and
             // the port.
@@ -272,7 +265,7 @@ void TVexHTTP::HTTPConnect() {
                 URL = Origin + URL;
         }
         if (S == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded(this);
-        if (!FollowsLocation(S)) return;
+        if (!Follows) return;
         if (++Redirects > MaxRedirects) throw Exception(TooManyRedirectsText);
     }
 }
@@ -325,6 +318,8 @@ void TVexHTTP::ParseURL() {
         Path = "/";
         URL += "/";
     }
+    // A port that is no TCP port would be cut to its low 16 bits by the connect, reaching another service.
+    if (Port < 1 || Port > 65535) throw ERangeError("Port " + std::to_string(Port) + " out of range");
 }
 
 std::string TVexHTTP::EncodedCredentials() {
@@ -349,6 +344,16 @@ std::string TVexHTTP::EncodedCredentials() {
 
 void TVexHTTP::AssembleHTTPHeader() {
     SendHeader->Clear();
+    // Before anything is built or sent. The credentials travel Base64-encoded and cannot break a line;
+    // the proxy's name goes into no line, but one cut at a zero byte would be looked up as another host.
+    RefuseLineBreaks(URL, "URL");
+    RefuseLineBreaks(Host, "Host");
+    RefuseLineBreaks(Proxy, "Proxy");
+    RefuseLineBreaks(HeaderInfo->LocalProgram, "HeaderInfo.LocalProgram");
+    RefuseLineBreaks(HeaderInfo->LocalMailAddress, "HeaderInfo.LocalMailAddress");
+    RefuseLineBreaks(HeaderInfo->Cookie, "HeaderInfo.Cookie");
+    RefuseLineBreaks(HeaderInfo->Referer, "HeaderInfo.Referer");
+    if (SendsTargetURI(CurrentCmd)) RefuseLineBreaks(TargetURI, "TargetURI");
     // Over a tunnel the request goes to the origin itself, in the origin's form.
     const bool ToProxy = !Proxy.empty() && !SecureURL;
     if (CurrentCmd != CmdType::CmdWRAPPED)
@@ -398,90 +403,4 @@ void TVexHTTP::SendHTTP() {
         SendFile(SendData);
     else
         Write(SendData);
-}
-
-void TVexHTTP::RemoveHeader() {
-    // The header is one operation under one time-out: a peer that drips it, each line within the
-    // time-out, must not hold the command for ever.
-    TTimeoutScope Timeout(*this);
-    TransferTotal = 0;
-    ReceivedCookie.clear();
-    ContentLength = -1;
-    bool LengthTrusted = true;
-
-    std::optional<TFileStream> HeaderFile;
-    if (OutputFileMode)
-        HeaderFile.emplace(Header, TFileMode::Create);
-    else
-        Header.clear();
-    auto Store = [&](const std::string& Line) {
-        if (HeaderFile)
-            HeaderFile->WriteBuffer(Line.data(), static_cast<int64_t>(Line.size()));
-        else
-            Header += Line;
-    };
-
-    int64_t HeaderBytes = 0;
-    // A header that the peer cuts short by closing is no response, however much of it came: the body
-    // and the status would be taken from a transfer that failed. One that never ends is cut here, long
-    // before the memory (or the disk) it would fill.
-    auto NextLine = [&] {
-        std::string Next = ReadLn();
-        if (Next.empty()) throw ESockError(HeaderCutText);
-        HeaderBytes += static_cast<int64_t>(Next.size());
-        if (HeaderBytes > MaxHeaderBytes)
-            throw ERangeError("Response header longer than " + std::to_string(MaxHeaderBytes) + " bytes");
-        return Next;
-    };
-
-    std::string Line = NextLine();
-    // The status is read without the line end, so "HTTP/1.0 404\r\n" is 404, not "no status"; a number
-    // that does not fit the 16-bit status is no status either, never a wrapped one.
-    const int32_t Code = StrToIntDef(NthWord(WithoutLineEnd(Line), ' ', 2), 0);
-    ReplyCode = static_cast<int16_t>(Code >= INT16_MIN && Code <= INT16_MAX ? Code : 0);
-    Store(Line);
-
-    do {
-        Line = NextLine();
-        const std::string Upper = UpperCase(Line);
-        const std::string Name = NthWord(Upper, ' ', 1);
-        if (Name == "SET-COOKIE:") {
-            ReceivedCookie = WithoutLineEnd(Line.substr(12));
-        } else if (Name == "LOCATION:") {
-            Location = WithoutLineEnd(Line.substr(10));
-        } else if (Name == "CONTENT-LENGTH:") {
-            const std::string Value = WithoutLineEnd(Line.substr(Upper.find("ENGTH:") + 7));
-            TransferTotal = TransferTotalOf(Value);
-            // A length that cannot be read, or two lines that disagree, is no length at all.
-            const std::optional<int64_t> Length = BodyLengthOf(Value);
-            if (!Length || (ContentLength >= 0 && *Length != ContentLength))
-                LengthTrusted = false;
-            else
-                ContentLength = *Length;
-        }
-        Store(Line);
-    } while (!IsHeaderEnd(Line));
-
-    if (!LengthTrusted) ContentLength = -1;
-}
-
-bool TVexHTTP::ResponseHasBody() const {
-    const int S = ReplyCode;
-    return CurrentCmd != CmdType::CmdHEAD && !(S >= 100 && S <= 199) && S != 204 && S != 304;
-}
-
-void TVexHTTP::ReceiveBody() {
-    const int64_t Length = ResponseHasBody() ? ContentLength : 0;
-    if (Length < 0) {
-        // No announced length: the body is whatever arrives until the peer closes.
-        if (InputFileMode)
-            CaptureFile(Body);
-        else
-            CaptureString(Body, -1);
-    } else if (InputFileMode) {
-        CaptureFileCount(Body, Length);
-    } else {
-        Body.clear();
-        CaptureStringCount(Body, Length);
-    }
 }

@@ -73,6 +73,10 @@ public:
     // announced none that can be trusted; the body then runs until the peer closes.
     int64_t ContentLength = -1;
 
+    // The longest response body a command takes, in memory or in the Body file; a longer one (announced
+    // or arriving) raises the range error. Must not be negative.
+    int32_t MaxBodySize = 64 * 1024 * 1024;
+
     // A command follows at most this many redirects, then raises "Too many redirects".
     static constexpr int MaxRedirects = 20;
     // A response header (status line, fields and the empty line) longer than this raises the range error.

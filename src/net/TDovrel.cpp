@@ -214,14 +214,22 @@ int TDovrel::SocketFd() const {
 }
 
 bool TDovrel::PumpUntil(const std::function<bool()>& Done, TWaitFor For, TClock::time_point Deadline) {
+    bool DeadlineFired = false;
     for (;;) {
         if (Done()) return true;
-        int Limit = WaitSliceMs;
-        if (Deadline != TClock::time_point::max()) {
-            auto Left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - TClock::now()).count();
-            if (Left <= 0) return false;
-            Limit = static_cast<int>(std::min<int64_t>(Limit, Left));
+        const TClock::time_point Now = TClock::now();
+        if (Deadline <= Now) return false;
+        if (!DeadlineFired && FDeadline <= Now) {
+            // Once: the waits test CancelRequested, and one that did not must still block, not spin.
+            DeadlineFired = true;
+            TimerFired(this);
+            continue;
         }
+        const TClock::time_point Until = DeadlineFired ? Deadline : std::min(Deadline, FDeadline);
+        int Limit = WaitSliceMs;
+        if (Until != TClock::time_point::max())
+            Limit = static_cast<int>(
+                std::min<int64_t>(Limit, std::chrono::ceil<std::chrono::milliseconds>(Until - Now).count()));
         int Fd = For == TWaitFor::Messages ? -1 : SocketFd();
         short Events = static_cast<short>(For);
         if (FTls && Fd >= 0) {

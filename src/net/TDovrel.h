@@ -79,7 +79,9 @@ public:
     void SendFile(const std::string& FileName);
     void SendStream(TStream& Stream);
     void AppendFile(const std::string& FileName);
-    void CaptureFile(const std::string& FileName);
+    // Size other than -1: stops once the file holds Size bytes or more (whole chunks are written), as
+    // CaptureString does with its text.
+    void CaptureFile(const std::string& FileName, int64_t Size = -1);
     void CaptureStream(TStream& Stream, int32_t Size);
     void CaptureString(std::string& Text, int32_t Size);
     // Receive exactly Count bytes, never more, into a created (emptied) file / appended to Text; a peer
@@ -172,7 +174,8 @@ protected:
 
     // The one wait of the component: tests Done, and until it holds or Deadline passes, blocks until
     // the thread has work or the socket is ready for For, then runs the message pump. Never spins.
-    // Returns Done's last answer.
+    // Returns Done's last answer. When the deadline of a TDeadlineScope passes, the wait is ended as the
+    // time-out timer ends it (TimerFired), once.
     bool PumpUntil(const std::function<bool()>& Done, TWaitFor For,
                    TClock::time_point Deadline = TClock::time_point::max());
 
@@ -225,6 +228,9 @@ private:
     // Time-out scopes open on this component; only the outermost arms and disarms the timer.
     friend class TTimeoutScope;
     int FTimeoutScopes = 0;
+    // The bound of the deadline scope open on this component; max when none is.
+    friend class TDeadlineScope;
+    TClock::time_point FDeadline = TClock::time_point::max();
 };
 
 // Creates a hidden "TrelkWindowClass" window bound to Owner; 0 when it cannot be made.

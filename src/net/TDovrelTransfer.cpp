@@ -280,17 +280,19 @@ int TDovrel::ReceiveChunk(int Limit, const TChunkSink& Sink) {
     return -1;
 }
 
-void TDovrel::CaptureFile(const std::string& FileName) {
+void TDovrel::CaptureFile(const std::string& FileName, int64_t Size) {
     StatusMessage(8, "CaptureFile");
     ReceivedCount = 0;
     TTimeoutScope Timeout(*this);
     {
         TFileStream File(FileName, TFileMode::Create);
+        int64_t Held = 0;
         PumpUntil(
             [&] {
-                if (CancelRequested) return true;
+                if (CancelRequested || (Size != -1 && Held >= Size)) return true;
                 return ReceiveChunk(IoBufferSize, [&](const char* Data, int Length) {
                            File.WriteBuffer(Data, Length);
+                           Held += Length;
                        }) == 0;
             },
             TWaitFor::Readable);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -107,6 +108,9 @@ protected:
     FormFixture() : StatusBar1(Log), Form(Controls(), Log) {
         ResetRandomGenerator();
         Form.SetSettingsFolder(Folder.Path());
+        // Every finished proxy saved at once, so the log shows each save in its place; the throttle that
+        // gathers them has tests of its own.
+        Form.SaveInterval = std::chrono::milliseconds(0);
     }
 
     TForm1Controls Controls() { return {&Memo1, &Memo2, &Edit1, &Edit2, &StatusBar1}; }

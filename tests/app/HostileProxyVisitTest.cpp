@@ -5,6 +5,7 @@
 
 #include "AppFixtures.h"
 #include "support/HostilePeers.h"
+#include "support/HttpPeer.h"
 #include "support/LoopbackPorts.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +69,7 @@ const VisitCase VisitCases[] = {
     Peer(HostileKind::KeepAliveWithoutLength, FailureMark, "Socket send aborted", true),
     Peer(HostileKind::LengthBeyondBody, FailureMark, "Socket send aborted", true),
     Peer(HostileKind::NegativeLength, SuccessMark, Fetched),
-    Peer(HostileKind::LengthBeyond32Bits, FailureMark, "Connection closed before all data arrived"),
+    Peer(HostileKind::LengthBeyond32Bits, FailureMark, "Response body longer than 67108864 bytes"),
     Peer(HostileKind::ChunkedClosed, SuccessMark, Fetched),
     Peer(HostileKind::ChunkedKeptAlive, FailureMark, "Socket send aborted", true),
     Peer(HostileKind::RedirectLoop, FailureMark, "Too many redirects"),
@@ -140,5 +141,54 @@ INSTANTIATE_TEST_SUITE_P(Proxies, HostileProxyVisit, testing::ValuesIn(VisitCase
                          [](const testing::TestParamInfo<VisitCase>& Info) {
                              return std::string(Info.param.Name);
                          });
+
+// A proxy port outside 1..65535 is not cut to 16 bits, which would name another port (65536 + p is
+// port p): the line fails with the reason, before any request, and gets the failure mark.
+struct PortCase {
+    const char* Name;
+    int64_t PeerPortPlus; // added to the peer's port, or the port itself when Absolute
+    bool Absolute;
+};
+
+void PrintTo(const PortCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+class ProxyPortOutOfRange : public FormFixture, public testing::WithParamInterface<PortCase> {};
+
+TEST_P(ProxyPortOutOfRange, FailsWithoutARequest) {
+    HttpPeer Peer({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")});
+    const PortCase& Case = GetParam();
+    const int64_t Port = Case.Absolute ? Case.PeerPortPlus : Peer.Port() + Case.PeerPortPlus;
+    const std::string Line = "127.0.0.1:" + std::to_string(Port);
+    Memo1.SetLines({Line});
+    Memo2.SetLines({"http://127.0.0.1:1/page.html"});
+
+    Form.Button1Click(&Form);
+
+    EXPECT_EQ(Memo1.Lines(), Lines{Line + FailureMark});
+    EXPECT_EQ(Form.LastVisitError, "Proxy port " + std::to_string(Port) + " out of range (1 to 65535)");
+    EXPECT_THROW(std::rethrow_exception(Form.LastVisitOutcome.Error), ERangeError);
+    EXPECT_EQ(Peer.Connections(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, ProxyPortOutOfRange,
+                         testing::Values(PortCase{"PeerPortPlus65536", 65536, false},
+                                         PortCase{"PeerPortPlus131072", 131072, false},
+                                         PortCase{"Zero", 0, true}, PortCase{"Negative", -1, true},
+                                         PortCase{"Highest32Bit", 2147483647, true}),
+                         [](const testing::TestParamInfo<PortCase>& Info) {
+                             return std::string(Info.param.Name);
+                         });
+
+// The edges that are ports: the visit is made.
+TEST_F(FormFixture, ProxyPortsOneAndTheHighestAreVisited) {
+    for (const char* Port : {"1", "65535"}) {
+        Memo1.SetLines({std::string("127.0.0.1:") + Port});
+        Memo2.SetLines({"http://127.0.0.1:1/page.html"});
+        Form.Button1Click(&Form);
+        EXPECT_EQ(Form.LastVisitError.find("out of range"), std::string::npos) << Form.LastVisitError;
+    }
+}
 
 } // namespace

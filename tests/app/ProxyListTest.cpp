@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -54,25 +56,25 @@ protected:
 };
 
 TEST_F(Shuffle, OfNoLinesDrawsNothing) {
-    TMemoryMemo Memo;
+    Lines Memo;
     ShuffleLines(Memo);
-    EXPECT_EQ(Memo.LineCount(), 0);
+    EXPECT_TRUE(Memo.empty());
     EXPECT_EQ(Rand(), ReferenceDraws(1)[0]);
 }
 
 TEST_F(Shuffle, OfOneLineDrawsSixTimesAndKeepsTheLine) {
-    TMemoryMemo Memo({"10.1.1.1:8080"});
+    Lines Memo{"10.1.1.1:8080"};
     ShuffleLines(Memo);
-    EXPECT_EQ(Memo.Lines(), Lines{"10.1.1.1:8080"});
+    EXPECT_EQ(Memo, Lines{"10.1.1.1:8080"});
     EXPECT_EQ(Rand(), ReferenceDraws(7)[6]);
 }
 
 // The draws 130, 10982, 1090, 11656, ... taken mod 5 as (a, b) pairs give the exchanges (0,2) (0,1)
 // (2,0) (0,3) (1,4) (3,1) (4,2) (0,2) (1,3) (2,4) (1,0) (0,4) (4,2) (1,4) (1,1).
 TEST_F(Shuffle, OfFiveLinesMakesFifteenExchangesDrawingAThenB) {
-    TMemoryMemo Memo({"A", "B", "C", "D", "E"});
+    Lines Memo{"A", "B", "C", "D", "E"};
     ShuffleLines(Memo);
-    EXPECT_EQ(Memo.Lines(), (Lines{"D", "B", "E", "A", "C"}));
+    EXPECT_EQ(Memo, (Lines{"D", "B", "E", "A", "C"}));
     EXPECT_EQ(Rand(), ReferenceDraws(31)[30]);
 }
 
@@ -84,9 +86,9 @@ struct ListCase {
 class Promotion : public ::testing::TestWithParam<ListCase> {};
 
 TEST_P(Promotion, MovesLinesWithTheSuccessCharacterToTheTop) {
-    TMemoryMemo Memo(GetParam().Before);
+    Lines Memo = GetParam().Before;
     PromoteSuccesses(Memo);
-    EXPECT_EQ(Memo.Lines(), GetParam().After);
+    EXPECT_EQ(Memo, GetParam().After);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,9 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
 class Deduplication : public ::testing::TestWithParam<ListCase> {};
 
 TEST_P(Deduplication, KeepsTheTopMostLineOfEachKey) {
-    TMemoryMemo Memo(GetParam().Before);
+    Lines Memo = GetParam().Before;
     RemoveRepeatedProxies(Memo);
-    EXPECT_EQ(Memo.Lines(), GetParam().After);
+    EXPECT_EQ(Memo, GetParam().After);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -125,11 +127,130 @@ TEST(Preparation, KeepsTheSucceededLineOfARepeatedProxyInEveryOrder) {
     Lines Order = {"10.1.1.1:8080" + Bad, "10.1.1.1:8080" + Ok, "10.1.1.1:8080"};
     std::sort(Order.begin(), Order.end());
     do {
-        TMemoryMemo Memo(Order);
+        Lines Memo = Order;
         PromoteSuccesses(Memo);
         RemoveRepeatedProxies(Memo);
-        EXPECT_EQ(Memo.Lines(), Lines{"10.1.1.1:8080" + Ok});
+        EXPECT_EQ(Memo, Lines{"10.1.1.1:8080" + Ok});
     } while (std::next_permutation(Order.begin(), Order.end()));
+}
+
+// The preparation as the list box made it, line by line through the box, reading its line count and
+// lines afresh at every test: the reference the preparation on one vector must match, draw for draw.
+namespace reference {
+
+void ExchangeLines(TMemo& Memo, int A, int B) {
+    if (A == B) return;
+    std::string Upper = Memo.Line(A);
+    Memo.SetLine(A, Memo.Line(B));
+    Memo.SetLine(B, Upper);
+}
+
+void ShuffleLines(TMemo& Memo) {
+    for (int K = 0; K < 3 * Memo.LineCount(); ++K) {
+        int A = Rand() % Memo.LineCount();
+        int B = Rand() % Memo.LineCount();
+        ExchangeLines(Memo, A, B);
+    }
+}
+
+void PromoteSuccesses(TMemo& Memo) {
+    for (int I = 0; I < Memo.LineCount(); ++I) {
+        if (HasSucceededBefore(Memo.Line(I))) continue;
+        int J = I + 1;
+        while (J < Memo.LineCount() && !HasSucceededBefore(Memo.Line(J))) ++J;
+        if (J >= Memo.LineCount()) return;
+        ExchangeLines(Memo, I, J);
+    }
+}
+
+void RemoveRepeatedProxies(TMemo& Memo) {
+    for (int I = 0; I < Memo.LineCount(); ++I) {
+        const std::string Key = ProxyKey(Memo.Line(I));
+        for (int J = I + 1; J < Memo.LineCount();) {
+            if (ProxyKey(Memo.Line(J)) == Key)
+                Memo.DeleteLine(J);
+            else
+                ++J;
+        }
+    }
+}
+
+} // namespace reference
+
+// A list as people keep them: proxies from a small pool (so many repeat), with and without marks, the
+// bare characters inside other text, a "(" in odd places, empty and blank lines.
+Lines RandomList(std::mt19937& Rng, size_t Count, size_t MaxKeys) {
+    const size_t Pool = 1 + Rng() % (MaxKeys + 1);
+    const char* const Tails[] = {"",          "",    "(\x81\x9B)", "(\x81\xA2)", "(\x81\x7E)",
+                                 " \x81\x9B", "(x)", "\x81\xA2 ",  "(",          ":1(\x81\x9B)"};
+    Lines List;
+    for (size_t I = 0; I < Count; ++I) {
+        switch (Rng() % 12) {
+        case 0:
+            List.push_back("");
+            break;
+        case 1:
+            List.push_back(" \t ");
+            break;
+        default:
+            List.push_back("10.0." + std::to_string(Rng() % Pool) + ".1:" + std::to_string(8000 + Rng() % 3) +
+                           Tails[Rng() % std::size(Tails)]);
+        }
+    }
+    return List;
+}
+
+void PrepareByReference(TMemo& Memo) {
+    reference::ShuffleLines(Memo);
+    reference::PromoteSuccesses(Memo);
+    reference::RemoveRepeatedProxies(Memo);
+}
+
+void Prepare(Lines& List) {
+    ShuffleLines(List);
+    PromoteSuccesses(List);
+    RemoveRepeatedProxies(List);
+}
+
+TEST(Preparation, GivesTheLinesAndDrawsOfTheLineByLineStepsForRandomListsAndStates) {
+    std::mt19937 Rng(20240611);
+    for (int Trial = 0; Trial < 400; ++Trial) {
+        // Mostly short lists, where every corner is likely, and a few of 1,000 to 2,000 lines. The reference
+        // takes time proportional to the length times the number of distinct proxies, so the long lists
+        // repeat a few hundred proxies at most.
+        const bool Long = Trial % 80 == 0;
+        const size_t Count = Long ? 1000 + Rng() % 1001 : Rng() % 24;
+        const Lines List = RandomList(Rng, Count, Long ? Count / 8 : Count);
+        const uint32_t State = static_cast<uint32_t>(Rng());
+
+        SetRandomGeneratorState(State);
+        TMemoryMemo Memo(List);
+        PrepareByReference(Memo);
+        const uint32_t ReferenceState = RandomGeneratorState();
+
+        SetRandomGeneratorState(State);
+        Lines Prepared = List;
+        Prepare(Prepared);
+
+        ASSERT_EQ(Prepared, Memo.Lines()) << "trial " << Trial << ", " << Count << " lines, state " << State;
+        ASSERT_EQ(RandomGeneratorState(), ReferenceState) << "trial " << Trial;
+    }
+}
+
+// The shape where the promotion searches longest: every marked line below every unmarked one, and the
+// unmarked ones repeats of a few proxies.
+TEST(Preparation, OfALongListWithMarksBelowAndManyRepeatsGivesTheReferenceResult) {
+    Lines List;
+    for (int I = 0; I < 900; ++I) List.push_back("10.0.0." + std::to_string(I % 7) + ":80");
+    for (int I = 0; I < 300; ++I) List.push_back("10.0.1." + std::to_string(I) + ":80" + Ok);
+    TMemoryMemo Memo(List);
+    reference::PromoteSuccesses(Memo);
+    reference::RemoveRepeatedProxies(Memo);
+    Lines Prepared = List;
+    PromoteSuccesses(Prepared);
+    RemoveRepeatedProxies(Prepared);
+    EXPECT_EQ(Prepared, Memo.Lines());
+    EXPECT_EQ(Prepared.size(), 307u);
 }
 
 } // namespace

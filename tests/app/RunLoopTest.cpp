@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -85,11 +87,13 @@ struct MaxCase {
 
 class RunMax : public FormFixture, public ::testing::WithParamInterface<MaxCase> {};
 
-// Five proxies that all succeed: the Max-th success of the run ends it at once, without its pause
-// and save.
+// Ten proxies that all succeed: the Max-th success of the run ends it at once, without its pause and
+// save.
 TEST_P(RunMax, EndsTheRunWithTheMaxthSuccess) {
     const MaxCase& Case = GetParam();
-    Memo1.SetLines({"p1:1", "p2:2", "p3:3", "p4:4", "p5:5"});
+    Lines Proxies;
+    for (int I = 1; I <= 10; ++I) Proxies.push_back("p" + std::to_string(I) + ":" + std::to_string(I));
+    Memo1.SetLines(Proxies);
     Edit2.SetText(Case.Typed);
     Form.Visit = Always(1);
     Form.Button1Click(&Form);
@@ -106,10 +110,11 @@ TEST_P(RunMax, EndsTheRunWithTheMaxthSuccess) {
 
 INSTANTIATE_TEST_SUITE_P(Texts, RunMax,
                          ::testing::Values(MaxCase{"0", 1, 0, "0"}, MaxCase{"1", 1, 0, "1"},
-                                           MaxCase{"2", 2, 1, "2"}, MaxCase{"5", 5, 4, "5"},
-                                           // Passes the trimmed check, but reads as 20 untrimmed.
-                                           MaxCase{"7 ", 5, 5, "7 "}, MaxCase{"abc", 5, 5, "20"},
-                                           MaxCase{"-4", 5, 5, "20"}, MaxCase{"", 5, 5, "20"}));
+                                           MaxCase{"2", 2, 1, "2"}, MaxCase{"7", 7, 6, "7"},
+                                           // Passes the trimmed check, but reads as 20 untrimmed: all ten.
+                                           MaxCase{"7 ", 10, 10, "7 "}, MaxCase{"7\t", 10, 10, "7\t"},
+                                           MaxCase{"abc", 10, 10, "20"}, MaxCase{"-4", 10, 10, "20"},
+                                           MaxCase{"", 10, 10, "20"}));
 
 TEST_F(RunMax, ReadsMaxAfreshAfterEachSuccess) {
     Memo1.SetLines({"p1:1", "p2:2", "p3:3"});
@@ -199,7 +204,12 @@ TEST_F(FormFixture, FirstRunOverOneLineVisitsWithRowOneAndPauses7948) {
 
 TEST_F(FormFixture, RunReportsEachVisitedLine) {
     Memo1.SetLines({"a:1", "b:2" + Ok, "", "c:3"});
-    Form.Visit = [](TScriptedForm& Self, const std::string& Host, int32_t) {
+    // Each visit takes a time of its own on the form's clock.
+    auto Now = std::chrono::steady_clock::time_point();
+    Form.Clock = [&Now] { return Now; };
+    std::map<std::string, int> Took = {{"a", 1250}, {"b", 30000}, {"c", 7}};
+    Form.Visit = [&](TScriptedForm& Self, const std::string& Host, int32_t) {
+        Now += std::chrono::milliseconds(Took[Host]);
         if (Host == "b") return 1;
         Self.LastVisitError = "Connection Failed";
         return 0;
@@ -212,7 +222,7 @@ TEST_F(FormFixture, RunReportsEachVisitedLine) {
     for (const TVisitResult& Result : Results) {
         EXPECT_EQ(Result.Count, 4);
         EXPECT_EQ(Result.Line, Memo1.Line(Result.Index));
-        EXPECT_GE(Result.Milliseconds, 0);
+        EXPECT_EQ(Result.Milliseconds, Took[Result.Line.substr(0, 1)]) << Result.Line;
         if (Result.Line == "b:2" + Ok) {
             EXPECT_EQ(Result.Mark, TProxyMark::Success);
             EXPECT_EQ(Result.Failure, "");

@@ -223,7 +223,10 @@ TEST_F(CliTest, HelpPrintsTheUsageAndRunsNothing) {
     const auto Before = FolderContent(Folder.Path());
     CliProcess Run({"--settings", SettingsPath(), "--help"});
     EXPECT_EQ(Run.Finish(), 0);
-    EXPECT_EQ(Run.Stdout().rfind("Usage: vindral-cli [--settings FILE] [--pause-max MS]\n", 0), 0u);
+    // Every option with its default.
+    for (const char* Text : {"Usage: vindral-cli", "--settings FILE", "--pause-max MS", "=15000", "--jobs N",
+                             "=1 ", "--timeout MS", "=30000", "--help"})
+        EXPECT_NE(Run.Stdout().find(Text), std::string::npos) << Text << " in\n" << Run.Stdout();
     EXPECT_EQ(Run.Stderr(), "");
     EXPECT_EQ(FolderContent(Folder.Path()), Before);
 }
@@ -275,6 +278,18 @@ INSTANTIATE_TEST_SUITE_P(
         UnusableCase{"MissingValue", {"--settings", "FILE", "--pause-max"}, "'--pause-max' needs a value"},
         UnusableCase{"NegativePause", {"--settings", "FILE", "--pause-max", "-1"}, "'--pause-max'"},
         UnusableCase{"PauseWithUnit", {"--settings=FILE", "--pause-max=10ms"}, "'--pause-max'"},
+        UnusableCase{"NoJobs",
+                     {"--settings", "FILE", "--jobs", "0"},
+                     "option '--jobs' needs a whole number from 1 to 1000, not '0'"},
+        UnusableCase{"TooManyJobs", {"--settings", "FILE", "--jobs=1001"}, "'--jobs'"},
+        UnusableCase{"JobsInHex", {"--settings", "FILE", "--jobs", "0x10"}, "'--jobs'"},
+        UnusableCase{"JobsWithoutValue", {"--settings", "FILE", "--jobs"}, "option '--jobs' needs a value"},
+        UnusableCase{"NoTimeOut",
+                     {"--settings", "FILE", "--timeout", "0"},
+                     "option '--timeout' needs a whole number from 1 to 3600000, not '0'"},
+        UnusableCase{"TimeOutWithUnit", {"--settings", "FILE", "--timeout=30s"}, "'--timeout'"},
+        UnusableCase{"NegativeTimeOut", {"--settings", "FILE", "--timeout", "-5"}, "'--timeout'"},
+        UnusableCase{"EmptySettings", {"--settings="}, "option '--settings' needs a"},
         UnusableCase{"SettingsIsAFolder", {"--settings", "FOLDER"}, "it is a folder"},
         UnusableCase{
             "FolderMissing", {"--settings", "FOLDER/missing/qelto.ini"}, "No such file or directory"},

@@ -40,6 +40,8 @@ TEST_P(MemoLines, ReadAndChangeLinesAsAList) {
     Memo.setPlainText(QString::fromUtf8(Case.Text));
     if (Case.Operation) Case.Operation(Memo);
     EXPECT_EQ(LinesOf(Memo), Case.Expected);
+    // All lines at once are the same lines.
+    EXPECT_EQ(Memo.Lines(), Case.Expected);
     // Reading past the end gives nothing rather than a line of the text.
     EXPECT_EQ(Memo.Line(Memo.LineCount()), "");
 }
@@ -100,6 +102,37 @@ const MemoCase MemoCases[] = {
      },
      {"a"}},
     {"Clear", "a\nb\n", [](TMemo& M) { M.Clear(); }, {}},
+    // All lines replaced at once, empty entries at any place included.
+    {"SetLinesReplacesAll",
+     "a\nb\n",
+     [](TMemo& M) {
+         M.SetLines({"x", "", "y"});
+     },
+     {"x", "", "y"}},
+    {"SetLinesEndingEmpty",
+     "a",
+     [](TMemo& M) {
+         M.SetLines({"x", ""});
+     },
+     {"x", ""}},
+    {"SetLinesOneEmpty", "a", [](TMemo& M) { M.SetLines({""}); }, {""}},
+    {"SetNoLines", "a\nb", [](TMemo& M) { M.SetLines({}); }, {}},
+    {"SetLinesThenAppend",
+     "",
+     [](TMemo& M) {
+         M.SetLines({"x", ""});
+         M.AppendLine("y");
+     },
+     {"x", "", "y"}},
+    // A carriage return is a character of its line, whichever way the line comes in.
+    {"CarriageReturnsStayInTheirLines",
+     "",
+     [](TMemo& M) {
+         M.SetLines({"a\rb", "\r", "c\r", "\rd", "e"});
+         M.AppendLine("f\r\rg");
+         M.SetLine(4, "\r\r");
+     },
+     {"a\rb", "\r", "c\r", "\rd", "\r\r", "f\r\rg"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Operations, MemoLines, ::testing::ValuesIn(MemoCases),
@@ -142,6 +175,16 @@ TEST(ControlTexts, ShiftJisBytesShowAsTheirCharactersAndReadBack) {
         EXPECT_EQ(Status.currentMessage(), Shown);
         EXPECT_EQ(Status.SimpleText(), Case.Sjis);
     }
+}
+
+// A carriage return inside a line shows as the symbol for one, and only that symbol reads back as one.
+TEST(ControlTexts, CarriageReturnShowsAsItsSymbol) {
+    TMemoWidget Memo;
+    Memo.AppendLine("a\rb");
+    EXPECT_EQ(Memo.toPlainText(), QString::fromUtf8("a\u240Db"));
+    EXPECT_EQ(Memo.LineCount(), 1);
+    Memo.setPlainText(QString::fromUtf8("c\u240D\nd"));
+    EXPECT_EQ(Memo.Lines(), (Lines{"c\r", "d"}));
 }
 
 // What the code page cannot hold reaches the logic as "?", not as lost or cut text.

@@ -213,4 +213,19 @@ TEST_F(WindowSettings, FirstShowLoadsTheFileAndCloseWritesItBack) {
     EXPECT_EQ(ReadWholeFile(SettingsPath()), Bytes);
 }
 
+// A carriage return that no line feed follows is a character of its line in both lists: loaded and
+// saved through the window, the file comes back byte for byte.
+TEST_F(WindowSettings, LoneCarriageReturnsStayInTheirLines) {
+    // (At the ends of a line a carriage return is trimmed away by the save, as every blank is.)
+    const std::string Bytes = "2\r\nhttp://127.0.0.1/a\rb\r\nx\r\ry\r\nEdit1\r\n100\r\n3\r\n"
+                              "10.0.0.1:8080\r(\x81\x9B)\r\np\rq\r\n10.0.0.2:80\r\n";
+    Folder.WriteFile("qelto.ini", Bytes);
+    Window.show();
+    EXPECT_EQ(Control<TMemoWidget>("Memo2")->LineCount(), 2);
+    EXPECT_EQ(Control<TMemoWidget>("Memo1")->LineCount(), 3);
+    EXPECT_EQ(Control<TMemoWidget>("Memo1")->Line(0), "10.0.0.1:8080\r(\x81\x9B)");
+    EXPECT_TRUE(Window.close());
+    EXPECT_EQ(ReadWholeFile(SettingsPath()), Bytes);
+}
+
 } // namespace

@@ -7,16 +7,21 @@
 #include "gui/TStatusBarWidget.h"
 #include "platform/Windows.h"
 #include "support/HttpPeer.h"
+#include "support/LoopbackPorts.h"
 
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
+#include <qpa/qwindowsysteminterface.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -144,6 +149,134 @@ TEST_F(WindowRun, CloseDuringAVisitStopsSavesAndCloses) {
     EXPECT_EQ(Proxies()->Line(0), Line);
     EXPECT_EQ(Proxies()->LineCount(), 1);
     EXPECT_EQ(ReadWholeFile(SettingsPath()), Bytes);
+}
+
+// A press and a release of the left button on Widget, queued as the window system delivers them: behind
+// what the loop has not taken yet, so a pause that holds input back holds these too.
+enum class ClickPart { Press, Release, Both };
+
+void QueueClick(QWidget* Widget, ClickPart Part) {
+    QWindow* Window = Widget->window()->windowHandle();
+    const QPointF Local = Widget->mapTo(Widget->window(), Widget->rect().center());
+    const QPointF Global = Widget->mapToGlobal(Widget->rect().center());
+    using Async = QWindowSystemInterface::AsynchronousDelivery;
+    if (Part != ClickPart::Release)
+        QWindowSystemInterface::handleMouseEvent<Async>(Window, Local, Global, Qt::LeftButton, Qt::LeftButton,
+                                                        QEvent::MouseButtonPress);
+    if (Part != ClickPart::Press)
+        QWindowSystemInterface::handleMouseEvent<Async>(Window, Local, Global, Qt::NoButton, Qt::LeftButton,
+                                                        QEvent::MouseButtonRelease);
+}
+
+class StartDuringTheLastPause : public WindowRun, public ::testing::WithParamInterface<ClickPart> {};
+
+// Start is pressed during the last pause of a run; the window holds the input back until the pause
+// ends. Neither that click, nor a click whose press came then and whose release comes after the run,
+// starts a second run.
+TEST_P(StartDuringTheLastPause, StartsNoRun) {
+    // No targets: the one visit succeeds without a request.
+    Folder.WriteFile("qelto.ini", SettingsBytes({}, {"127.0.0.1:1"}));
+    Window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Window));
+    int Visits = 0;
+    Window.Form().OnVisitResult = [&](TForm1*, const TVisitResult&) { ++Visits; };
+    bool Clicked = false;
+    Window.Form().PauseHook = [&](int) {
+        if (!std::exchange(Clicked, true)) QueueClick(Start(), GetParam());
+        TMainWindow::PaintingPause(20);
+    };
+    QTest::mouseClick(Start(), Qt::LeftButton);
+    EXPECT_FALSE(Window.Form().Running());
+    if (GetParam() == ClickPart::Press) QueueClick(Start(), ClickPart::Release);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Visits, 1);
+
+    // The next click, made with no run under way, starts one.
+    QueueClick(Start(), ClickPart::Both);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Visits, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clicks, StartDuringTheLastPause,
+                         ::testing::Values(ClickPart::Both, ClickPart::Press),
+                         [](const ::testing::TestParamInfo<ClickPart>& Info) {
+                             return std::string(Info.param == ClickPart::Both ? "WholeClick" : "PressOnly");
+                         });
+
+// Many at once from the window: every proxy marked on screen and in the file.
+TEST_F(WindowRun, StartWithManyAtOnceMarksEveryProxy) {
+    std::vector<std::unique_ptr<HttpPeer>> Working;
+    std::vector<std::unique_ptr<ClosedPort>> Refused;
+    std::vector<std::string> Lines;
+    std::vector<std::string> Expected;
+    for (int I = 0; I < 6; ++I) {
+        Working.push_back(std::make_unique<HttpPeer>(
+            std::vector<HttpPeerReply>{OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok")}));
+        Refused.push_back(std::make_unique<ClosedPort>());
+        Lines.push_back("127.0.0.1:" + std::to_string(Working.back()->Port()));
+        Expected.push_back(Lines.back() + "(\u25CB)");
+        Lines.push_back("127.0.0.1:" + std::to_string(Refused.back()->Port()));
+        Expected.push_back(Lines.back() + "(\u00D7)");
+    }
+    Folder.WriteFile("qelto.ini", SettingsBytes({"http://127.0.0.1:9/a.html"}, Lines));
+    Window.Form().Jobs = 4;
+    Window.Form().PauseMax = 0;
+    Window.show();
+    QTest::mouseClick(Start(), Qt::LeftButton);
+
+    std::sort(Expected.begin(), Expected.end());
+    EXPECT_EQ(SortedLines(Proxies()->toPlainText()), Expected);
+    EXPECT_EQ(Control<TStatusBarWidget>("StatusBar1")->currentMessage(), QString());
+    const std::string Saved = ReadWholeFile(SettingsPath());
+    for (const std::string& Line : Proxies()->Lines())
+        EXPECT_NE(Saved.find(Line + "\r\n"), std::string::npos) << Line;
+}
+
+// Closing the window while four silent proxies are visited at once: the close waits for the run to stop,
+// all four lines keep their text, the file is saved and the window then closes by itself.
+TEST_F(WindowRun, CloseDuringManyVisitsStopsSavesAndCloses) {
+    std::vector<std::unique_ptr<HttpPeer>> Silent;
+    std::vector<std::string> Lines;
+    for (int I = 0; I < 6; ++I) {
+        Silent.push_back(
+            std::make_unique<HttpPeer>(std::vector<HttpPeerReply>{HttpPeerReply{{}, HttpPeerEnd::Silent}}));
+        Lines.push_back("127.0.0.1:" + std::to_string(Silent.back()->Port()));
+    }
+    Folder.WriteFile("qelto.ini", SettingsBytes({"http://127.0.0.1:9/a.html"}, Lines));
+    Window.Form().Jobs = 4;
+    Window.show();
+    auto Connections = [&] {
+        size_t Count = 0;
+        for (const auto& Peer : Silent) Count += Peer->Connections();
+        return Count;
+    };
+    bool Asked = false;
+    QTimer Closer;
+    Closer.setInterval(10);
+    QObject::connect(&Closer, &QTimer::timeout, [&] {
+        if (Asked || Connections() < 4) return;
+        Asked = true;
+        EXPECT_FALSE(Window.close());
+    });
+    Closer.start();
+    QTest::mouseClick(Start(), Qt::LeftButton);
+
+    EXPECT_TRUE(Asked);
+    EXPECT_FALSE(Window.isVisible());
+    EXPECT_FALSE(Window.Form().Running());
+    EXPECT_EQ(Connections(), 4u);
+    for (const auto& Peer : Silent) {
+        if (Peer->Connections() > 0) {
+            EXPECT_TRUE(Peer->WaitClientClosed(0));
+        }
+    }
+    // Shuffled, but every line as it was, and saved so.
+    std::vector<std::string> Shown = Proxies()->Lines();
+    EXPECT_EQ(ReadWholeFile(SettingsPath()), SettingsBytes({"http://127.0.0.1:9/a.html"}, Shown));
+    std::sort(Shown.begin(), Shown.end());
+    std::sort(Lines.begin(), Lines.end());
+    EXPECT_EQ(Shown, Lines);
 }
 
 // A widget that counts its paints.

@@ -2,6 +2,7 @@
 #include "HttpTestKit.h"
 #include "framework/TextHelpers.h"
 #include "net/SocketErrors.h"
+#include "support/HangGuard.h"
 #include "support/HttpPeer.h"
 #include "support/LoopbackPorts.h"
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 
 namespace {
 
@@ -50,6 +52,30 @@ const OrderCase OrderCases[] = {
      .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Failure 0", "Disconnect"},
      .Connections = 1,
      .BodyAfter = "missing"},
+    // Each threshold of the status table with the status on either side of it.
+    {.Name = "Status298Succeeds",
+     .Path = "/a",
+     .Responses = {"HTTP/1.0 298 Odd\r\nLocation: /b\r\n\r\n"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Success 0",
+                  "Status Transaction Completed", "Disconnect"},
+     .Connections = 1},
+    {.Name = "StatusWithoutNumberSucceeds",
+     .Path = "/a",
+     .Responses = {"HTTP/1.0 OK\r\n\r\n"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Success 0",
+                  "Status Transaction Completed", "Disconnect"},
+     .Connections = 1},
+    {.Name = "BadRequest400Fails",
+     .Path = "/a",
+     .Responses = {"HTTP/1.0 400 Bad Request\r\nLocation: /b\r\n\r\nbad"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Failure 0", "Disconnect"},
+     .Connections = 1,
+     .BodyAfter = "bad"},
+    {.Name = "PaymentRequired402FailsWithoutAuthentication",
+     .Path = "/a",
+     .Responses = {"HTTP/1.0 402 Payment Required\r\n\r\n"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Failure 0", "Disconnect"},
+     .Connections = 1},
     {.Name = "Unauthorized401",
      .Path = "/a",
      .Responses = {"HTTP/1.0 401 Unauthorized\r\nContent-Length: 0\r\n\r\n"},
@@ -66,8 +92,15 @@ const OrderCase OrderCases[] = {
                   "Status Transaction Completed", "Disconnect"},
      .Connections = 2,
      .RequestLines = {"GET /a HTTP/1.0", "GET /next HTTP/1.0"},
-     .CookieAfter = "s=1; path=/",
      .BodyAfter = "done"},
+    {.Name = "MultipleChoices300Follows",
+     .Path = "/a",
+     .Responses = {"HTTP/1.0 300 Multiple Choices\r\nLocation: /b\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Disconnect", "Redirect ",
+                  "AboutToSend http://127.0.0.1:{port}/b", "Connect", "Success 0",
+                  "Status Transaction Completed", "Disconnect"},
+     .Connections = 2,
+     .RequestLines = {"GET /a HTTP/1.0", "GET /b HTTP/1.0"}},
     {.Name = "MovedToBareName",
      .Path = "/a/b",
      .Responses = {"HTTP/1.0 301 Moved\r\nLocation: next.html\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"},
@@ -84,14 +117,21 @@ const OrderCase OrderCases[] = {
                   "Status Transaction Completed", "Disconnect"},
      .Connections = 2,
      .RequestLines = {"GET /a/b HTTP/1.0", "GET /root/x HTTP/1.0"}},
-    {.Name = "FoundWithoutLocationGoesToTheRoot",
+    // A redirect without a target ends the command; the target of an earlier response is not taken.
+    {.Name = "FoundWithoutLocationEnds",
      .Path = "/a/b",
-     .Responses = {"HTTP/1.0 302 Found\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"},
-     .Expected = {"AboutToSend http://127.0.0.1:{port}/a/b", "Connect", "Disconnect", "Redirect ",
-                  "AboutToSend http://127.0.0.1:{port}/", "Connect", "Success 0",
-                  "Status Transaction Completed", "Disconnect"},
+     .Responses = {"HTTP/1.0 302 Found\r\n\r\nno target", "HTTP/1.0 200 OK\r\n\r\n"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a/b", "Connect", "Disconnect", "Redirect "},
+     .Connections = 1,
+     .BodyAfter = "no target"},
+    {.Name = "FoundWithoutLocationAfterOneWithEnds",
+     .Path = "/a",
+     .Responses = {"HTTP/1.0 301 Moved\r\nLocation: /b\r\n\r\n", "HTTP/1.0 302 Found\r\n\r\n",
+                   "HTTP/1.0 200 OK\r\n\r\n"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Disconnect", "Redirect ",
+                  "AboutToSend http://127.0.0.1:{port}/b", "Connect", "Disconnect", "Redirect "},
      .Connections = 2,
-     .RequestLines = {"GET /a/b HTTP/1.0", "GET / HTTP/1.0"}},
+     .RequestLines = {"GET /a HTTP/1.0", "GET /b HTTP/1.0"}},
     {.Name = "HandledRedirectEndsWithItsBody",
      .Path = "/a",
      .Responses = {"HTTP/1.0 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved"},
@@ -128,6 +168,16 @@ const OrderCase OrderCases[] = {
     {.Name = "UseProxy305EndsAfterRedirectEvent",
      .Path = "/a",
      .Responses = {"HTTP/1.0 305 Use Proxy\r\nLocation: /b\r\n\r\n"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Disconnect", "Redirect "},
+     .Connections = 1},
+    {.Name = "Status306EndsAfterRedirectEvent",
+     .Path = "/a",
+     .Responses = {"HTTP/1.0 306 Unused\r\nLocation: /b\r\n\r\n"},
+     .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Disconnect", "Redirect "},
+     .Connections = 1},
+    {.Name = "Status309EndsAfterRedirectEvent",
+     .Path = "/a",
+     .Responses = {"HTTP/1.0 309 Odd\r\nLocation: /b\r\n\r\n"},
      .Expected = {"AboutToSend http://127.0.0.1:{port}/a", "Connect", "Disconnect", "Redirect "},
      .Connections = 1},
     {.Name = "Status398EndsAfterRedirectEvent",
@@ -179,18 +229,19 @@ INSTANTIATE_TEST_SUITE_P(Statuses, EventOrder, testing::ValuesIn(OrderCases),
                          });
 
 // A redirect to another host: the next pass looks the new name up, names it in the Host line and sends
-// the cookie that the redirect set; every later command of the component sends it as well.
-TEST(Redirect, ToAnotherHostCarriesTheCookieOnward) {
+// the cookie that the redirect set in place of the caller's. The cookie lasts for that command only.
+TEST(Redirect, ToAnotherHostCarriesTheCookieForTheCommand) {
     HttpPeer Second({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nhi")});
     HttpPeer First({OnePacket("HTTP/1.0 302 Found\r\nSet-Cookie: sid=7\r\nLocation: http://localhost:" +
                               std::to_string(Second.Port()) + "/new\r\n\r\n")});
     TestHTTP H(nullptr);
     H.TimeOut = 10000;
     H.RecordEvents();
+    H.HeaderInfo->Cookie = "own=1";
 
     H.Get(Url(First.Port(), "/old"));
 
-    EXPECT_EQ(H.HeaderInfo->Cookie, "sid=7");
+    EXPECT_EQ(H.HeaderInfo->Cookie, "own=1");
     EXPECT_EQ(H.Host, "localhost");
     EXPECT_EQ(H.Body, "hi");
     const std::vector<std::string> Requests = Second.Requests(1);
@@ -206,8 +257,101 @@ TEST(Redirect, ToAnotherHostCarriesTheCookieOnward) {
     H.Get("http://localhost:" + std::to_string(Second.Port()) + "/later");
     const std::vector<std::string> Later = Second.Requests(2);
     ASSERT_EQ(Later.size(), 2u);
-    EXPECT_NE(Later[1].find("\r\nCookie: sid=7\r\n"), std::string::npos) << Later[1];
+    EXPECT_NE(Later[1].find("\r\nCookie: own=1\r\n"), std::string::npos) << Later[1];
 }
+
+// However a command that took a cookie over ends, the caller's cookie is back afterwards.
+TEST(Redirect, CookieTakenOverIsGoneAfterEveryEnding) {
+    enum class Ending { Followed, Handled, NextHopRefused, TooManyRedirects };
+    for (const Ending End :
+         {Ending::Followed, Ending::Handled, Ending::NextHopRefused, Ending::TooManyRedirects}) {
+        SCOPED_TRACE(static_cast<int>(End));
+        ClosedPort Refusing;
+        HttpPeer Peer;
+        const std::string Target = End == Ending::NextHopRefused ? Url(Refusing.Port(), "/b") : "/b";
+        std::vector<HttpPeerReply> Replies = {
+            OnePacket("HTTP/1.0 302 Found\r\nSet-Cookie: taken=1\r\nLocation: " + Target + "\r\n\r\n")};
+        if (End != Ending::TooManyRedirects) Replies.push_back(OnePacket("HTTP/1.0 200 OK\r\n\r\n"));
+        Peer.SetReplies(Replies);
+        TestHTTP H(nullptr);
+        H.TimeOut = 10000;
+        H.HeaderInfo->Cookie = End == Ending::Handled ? "" : "own=1";
+        std::string SeenByRedirect;
+        H.OnRedirect = [&](bool& Handled) {
+            SeenByRedirect = H.HeaderInfo->Cookie;
+            Handled = End == Ending::Handled;
+        };
+
+        const bool Fails = End == Ending::NextHopRefused || End == Ending::TooManyRedirects;
+        if (Fails)
+            EXPECT_ANY_THROW(H.Get(Url(Peer.Port(), "/a")));
+        else
+            H.Get(Url(Peer.Port(), "/a"));
+
+        EXPECT_EQ(SeenByRedirect, "taken=1");
+        EXPECT_EQ(H.HeaderInfo->Cookie, End == Ending::Handled ? "" : "own=1");
+    }
+}
+
+// What a redirect does to the command: 303 turns it into a GET without body (a HEAD stays a HEAD); the
+// other followed statuses send the same command and body to the new target.
+struct RepeatCase {
+    const char* Name;
+    Command Cmd;
+    int Status;
+    CmdType Next; // the command of the request that follows the redirect
+    bool NextHasBody;
+};
+
+void PrintTo(const RepeatCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+const RepeatCase RepeatCases[] = {
+    {"PostSeeOtherBecomesGet", Command::Post, 303, CmdType::CmdGET, false},
+    {"PutSeeOtherBecomesGet", Command::Put, 303, CmdType::CmdGET, false},
+    {"PatchSeeOtherBecomesGet", Command::Patch, 303, CmdType::CmdGET, false},
+    {"DeleteSeeOtherBecomesGet", Command::Delete, 303, CmdType::CmdGET, false},
+    {"HeadSeeOtherStaysHead", Command::Head, 303, CmdType::CmdHEAD, false},
+    {"PostTemporaryKeepsBody", Command::Post, 307, CmdType::CmdPOST, true},
+    {"PutPermanentKeepsBody", Command::Put, 308, CmdType::CmdPUT, true},
+    {"PostFoundKeepsBody", Command::Post, 302, CmdType::CmdPOST, true},
+};
+
+class RedirectedCommand : public testing::TestWithParam<RepeatCase> {};
+
+TEST_P(RedirectedCommand, IsSentAgainAsTheStatusSays) {
+    const RepeatCase& Case = GetParam();
+    HttpPeer Peer({OnePacket("HTTP/1.0 " + std::to_string(Case.Status) + " Moved\r\nLocation: /b\r\n\r\n"),
+                   OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n")});
+    TestHTTP H(nullptr);
+    H.TimeOut = 10000;
+    H.EncodePostData = false;
+    std::vector<CmdType> Succeeded;
+    H.OnSuccess = [&](CmdType Cmd) { Succeeded.push_back(Cmd); };
+
+    RunCommand(H, Case.Cmd, Url(Peer.Port(), "/a"), "k=v");
+
+    const std::vector<std::string> Requests = Peer.Requests(2);
+    ASSERT_EQ(Requests.size(), 2u);
+    const std::string Head = "Host: 127.0.0.1\r\n"
+                             "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
+                             "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n"
+                             "Content-type: application/x-www-form-urlencoded\r\n";
+    const std::map<CmdType, std::string> Methods = {{CmdType::CmdGET, "GET"},
+                                                    {CmdType::CmdHEAD, "HEAD"},
+                                                    {CmdType::CmdPOST, "POST"},
+                                                    {CmdType::CmdPUT, "PUT"}};
+    EXPECT_EQ(Requests[1], Methods.at(Case.Next) + " /b HTTP/1.0\r\n" + Head +
+                               (Case.NextHasBody ? "Content-Length: 3\r\n\r\nk=v" : "\r\n"));
+    // The outcome names the command that produced it.
+    EXPECT_EQ(Succeeded, std::vector<CmdType>{Case.Next});
+}
+
+INSTANTIATE_TEST_SUITE_P(Statuses, RedirectedCommand, testing::ValuesIn(RepeatCases),
+                         [](const testing::TestParamInfo<RepeatCase>& Info) {
+                             return std::string(Info.param.Name);
+                         });
 
 // Through a proxy a relative Location still becomes a request the proxy can route: the whole URL with
 // the host and port of the response that named it.
@@ -370,14 +514,15 @@ const FailureCase FailureCases[] = {
      .Raises = ClassOf<ESockError>(),
      .Message = "Connection closed before all data arrived",
      .Expected = {"AboutToSend", "Connect", "Disconnect"}},
-    {.Name = "LengthBeyond32BitsNotDeliveredFails",
+    // Not its low 32 bits (5, what arrives): a length of 4 GB, far past the body limit.
+    {.Name = "LengthBeyond32BitsIsPastTheLimit",
      .Arrange =
          [](TestHTTP&, FailureScene& Scene) {
              Scene.Peer.SetReplies({OnePacket("HTTP/1.0 200 OK\r\nContent-Length: 4294967301\r\n\r\nshort")});
          },
      .URL = PeerUrl("/a"),
-     .Raises = ClassOf<ESockError>(),
-     .Message = "Connection closed before all data arrived",
+     .Raises = ClassOf<ERangeError>(),
+     .Message = "Response body longer than 67108864 bytes",
      .Expected = {"AboutToSend", "Connect", "Disconnect"},
      .After = [](const TestHTTP& H) { EXPECT_EQ(H.TransferTotal, 0); }},
     {.Name = "BodyFileCannotBeCreated",
@@ -432,6 +577,7 @@ TEST_P(Failure, RaisesAfterTheConnectionIsClosed) {
     const std::string URL = Case.URL(Scene);
 
     try {
+        HangGuard Guard(Case.Name, HangBound(H.TimeOut));
         RunCommand(H, Case.Cmd, URL, H.SendData);
         FAIL() << "no exception";
     } catch (const std::exception& E) {
@@ -544,6 +690,7 @@ TEST(Component, StartsWithItsDocumentedValues) {
     EXPECT_FALSE(H.InputFileMode);
     EXPECT_FALSE(H.OutputFileMode);
     EXPECT_TRUE(H.EncodePostData);
+    EXPECT_EQ(H.MaxBodySize, 64 * 1024 * 1024);
     EXPECT_EQ(H.TimeOut, 0);
     EXPECT_EQ(H.Proxy, "");
     EXPECT_EQ(H.ProxyPort, 0);

@@ -3,8 +3,10 @@
 // calls and events in order, and can route every connection to a loopback peer; running a command by
 // kind; and a working folder of its own for the files the component names relative to it.
 #include "http/TVexHTTP.h"
+#include "net/TThreadTimer.h"
 #include "support/RealServers.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <typeindex>
@@ -98,6 +100,28 @@ inline void RunCommand(TVexHTTP& H, Command Cmd, const std::string& URL, const s
         return H.Wrapped(URL, Argument);
     }
 }
+
+// How long a command with the given time-out may run before it counts as hung (for a HangGuard): the
+// time-out twice over and a loaded machine's scheduling on top.
+inline std::chrono::milliseconds HangBound(int32_t TimeOut) {
+    return std::chrono::milliseconds(2 * TimeOut + 3000);
+}
+
+// Calls Abort on Target once, Milliseconds after construction, from a window timer of the test's thread:
+// a stop that arrives inside whatever wait runs then, as the window's stop does.
+class AbortLater {
+public:
+    AbortLater(TVexHTTP& Target, uint32_t Milliseconds) : FTimer(nullptr) {
+        FTimer.SetInterval(Milliseconds);
+        FTimer.SetOnTimer([this, &Target](TComponent*) {
+            FTimer.SetEnabled(false);
+            Target.Abort();
+        });
+    }
+
+private:
+    TThreadTimer FTimer;
+};
 
 // Makes a fresh temporary folder the working folder for the scope, so that the files the component
 // names relatively ("Send.dat", "Head.txt", "Default.htm") never meet another test's.

@@ -1,6 +1,7 @@
 // How a command's URL becomes host, port and path.
 #include "HttpTestKit.h"
 #include "framework/TextHelpers.h"
+#include "support/HttpPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,7 @@ const ParseCase ParseCases[] = {
     {.Name = "HostAndPath", .URL = "http://srv/a/b.html", .Host = "srv", .Port = 80, .Path = "/a/b.html"},
     {.Name = "PortInUrl", .URL = "http://srv:8080/x", .Host = "srv", .Port = 8080, .Path = "/x"},
     {.Name = "HighestPort", .URL = "http://srv:65535/x", .Host = "srv", .Port = 65535, .Path = "/x"},
+    {.Name = "LowestPort", .URL = "http://srv:1/x", .Host = "srv", .Port = 1, .Path = "/x"},
     {.Name = "HostAndPortWithoutScheme", .URL = "srv:81/x", .Host = "srv", .Port = 81, .Path = "/x"},
     {.Name = "HostOnlyGetsRootPath",
      .URL = "http://srv",
@@ -98,6 +100,27 @@ const ParseCase ParseCases[] = {
      .URL = "srv:/x",
      .Raises = ClassOf<EConversionError>(),
      .Message = FrameworkTexts::NotAnInteger("")},
+    {.Name = "PortZero",
+     .URL = "http://srv:0/x",
+     .Raises = ClassOf<ERangeError>(),
+     .Message = "Port 0 out of range"},
+    {.Name = "PortAboveRange",
+     .URL = "http://srv:65536/x",
+     .Raises = ClassOf<ERangeError>(),
+     .Message = "Port 65536 out of range"},
+    {.Name = "PortWhoseLowBitsAre80",
+     .URL = "srv:65616/x",
+     .Raises = ClassOf<ERangeError>(),
+     .Message = "Port 65616 out of range"},
+    {.Name = "NegativePort",
+     .URL = "http://srv:-1/x",
+     .Raises = ClassOf<ERangeError>(),
+     .Message = "Port -1 out of range"},
+    {.Name = "KeptPortOutOfRange",
+     .URL = "/x",
+     .PortBefore = 70000,
+     .Raises = ClassOf<ERangeError>(),
+     .Message = "Port 70000 out of range"},
 };
 
 class ParseURLCases : public testing::TestWithParam<ParseCase> {};
@@ -139,6 +162,17 @@ TEST(ParseURLFailure, EndsTheCommandBeforeAnyConnection) {
         EXPECT_TRUE(H.Log.empty()) << URL << ": " << testing::PrintToString(H.Log);
         EXPECT_EQ(H.SendHeader->Count(), 0) << URL;
     }
+}
+
+// A port beyond 16 bits never reaches the service that its low 16 bits name.
+TEST(ParseURLFailure, PortBeyond16BitsConnectsNowhere) {
+    HttpPeer Peer({OnePacket("HTTP/1.0 200 OK\r\n\r\n")});
+    TestHTTP H(nullptr);
+    H.TimeOut = 10000;
+    H.RecordEvents();
+    EXPECT_THROW(H.Get("http://127.0.0.1:" + std::to_string(Peer.Port() + 65536) + "/"), ERangeError);
+    EXPECT_TRUE(H.Log.empty()) << testing::PrintToString(H.Log);
+    EXPECT_EQ(Peer.Connections(), 0u);
 }
 
 } // namespace

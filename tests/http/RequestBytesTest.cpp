@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 struct RequestCase {
@@ -430,6 +432,131 @@ TEST_P(RequestBytes, AreExactlyTheCommandsRequest) {
 
 INSTANTIATE_TEST_SUITE_P(EveryCommand, RequestBytes, testing::ValuesIn(RequestCases),
                          [](const testing::TestParamInfo<RequestCase>& Info) {
+                             return std::string(Info.param.Name);
+                         });
+
+// ---- Texts that would break the request head ------------------------------------------------------
+
+// A CR, LF or zero byte in a text that goes into the request head refuses the request before anything
+// is sent, naming the field; texts that do not go into the head as they stand are sent as before.
+struct RefusalCase {
+    const char* Name;
+    Command Cmd = Command::Get;
+    std::string URL = "http://127.0.0.1:{port}/a";
+    std::string Argument = {};
+    std::function<void(TestHTTP&, uint16_t Port)> Arrange = [](TestHTTP&, uint16_t) {};
+    std::vector<std::string> Replies = {"HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"};
+    std::string Field = {}; // empty: the request is sent
+    size_t RequestsSent = 0;
+};
+
+void PrintTo(const RefusalCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+const std::string Zero(1, '\0');
+
+auto ThroughProxy = [](TestHTTP& H, uint16_t Port) {
+    H.Proxy = "127.0.0.1";
+    H.ProxyPort = Port;
+};
+
+const RefusalCase RefusalCases[] = {
+    {.Name = "CarriageReturnInUrl", .URL = "http://127.0.0.1:{port}/a\rX-Injected: 1", .Field = "URL"},
+    {.Name = "LineFeedInUrlThroughProxy",
+     .URL = "http://srv/a\nX-Injected: 1",
+     .Arrange = ThroughProxy,
+     .Field = "URL"},
+    {.Name = "ZeroByteInUrl", .URL = "http://127.0.0.1:{port}/a" + Zero + "b", .Field = "URL"},
+    {.Name = "LineFeedInHost",
+     .URL = "/a",
+     .Arrange =
+         [](TestHTTP& H, uint16_t Port) {
+             H.Host = "srv\nX-Injected: 1";
+             H.RouteToPort = Port;
+         },
+     .Field = "Host"},
+    {.Name = "ZeroByteInProxy",
+     .URL = "http://srv/a",
+     .Arrange =
+         [](TestHTTP& H, uint16_t Port) {
+             H.Proxy = "127.0.0.1" + Zero + "elsewhere";
+             H.ProxyPort = Port;
+         },
+     .Field = "Proxy"},
+    {.Name = "CarriageReturnInUserAgent",
+     .Arrange = [](TestHTTP& H, uint16_t) { H.HeaderInfo->LocalProgram = "Agent\rX-Injected: 1"; },
+     .Field = "HeaderInfo.LocalProgram"},
+    {.Name = "LineFeedInFrom",
+     .Arrange = [](TestHTTP& H, uint16_t) { H.HeaderInfo->LocalMailAddress = "me@x\nX-Injected: 1"; },
+     .Field = "HeaderInfo.LocalMailAddress"},
+    {.Name = "ZeroByteInCookie",
+     .Arrange = [](TestHTTP& H, uint16_t) { H.HeaderInfo->Cookie = "a=1" + Zero; },
+     .Field = "HeaderInfo.Cookie"},
+    {.Name = "LineBreakInReferer",
+     .Arrange = [](TestHTTP& H, uint16_t) { H.HeaderInfo->Referer = "http://from/\r\nX-Injected: 1"; },
+     .Field = "HeaderInfo.Referer"},
+    {.Name = "LineBreakInCopyDestination",
+     .Cmd = Command::Copy,
+     .Argument = "http://srv/b\r\nX-Injected: 1",
+     .Field = "TargetURI"},
+    {.Name = "LineFeedInLinkTarget",
+     .Cmd = Command::UnLink,
+     .Argument = "http://srv/b\nX-Injected: 1",
+     .Field = "TargetURI"},
+    {.Name = "CarriageReturnInRedirectLocation",
+     .Replies = {"HTTP/1.0 302 Found\r\nLocation: /b\rX-Injected: 1\r\n\r\n"},
+     .Field = "Location",
+     .RequestsSent = 1},
+    {.Name = "ZeroByteInRedirectLocation",
+     .Replies = {"HTTP/1.0 301 Moved\r\nLocation: /b" + Zero + "c\r\n\r\n"},
+     .Field = "Location",
+     .RequestsSent = 1},
+    {.Name = "CarriageReturnInRedirectCookie",
+     .Replies = {"HTTP/1.0 302 Found\r\nSet-Cookie: a=1\rX-Injected: 1\r\nLocation: /b\r\n\r\n"},
+     .Field = "Set-Cookie",
+     .RequestsSent = 1},
+    // Sent: the destination of an earlier command is no part of a GET, and credentials go Base64-encoded.
+    {.Name = "LeftOverDestinationIsNotSent",
+     .Arrange = [](TestHTTP& H, uint16_t) { H.TargetURI = "http://srv/b\r\nX-Injected: 1"; },
+     .RequestsSent = 1},
+    {.Name = "CredentialsWithLineBreaksGoEncoded",
+     .Arrange =
+         [](TestHTTP& H, uint16_t) {
+             H.HeaderInfo->UserId = "user\r\nX-Injected: 1";
+             H.HeaderInfo->Password = "pass" + Zero;
+         },
+     .RequestsSent = 1},
+};
+
+class HeadText : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(HeadText, WithALineBreakIsRefusedBeforeSending) {
+    const RefusalCase& Case = GetParam();
+    HttpPeer Peer;
+    std::vector<HttpPeerReply> Replies;
+    for (const std::string& R : Case.Replies) Replies.push_back(OnePacket(WithPort(R, Peer.Port())));
+    Peer.SetReplies(Replies);
+    TestHTTP H(nullptr);
+    H.TimeOut = 10000;
+    Case.Arrange(H, Peer.Port());
+
+    try {
+        RunCommand(H, Case.Cmd, WithPort(Case.URL, Peer.Port()), Case.Argument);
+        EXPECT_TRUE(Case.Field.empty()) << "not refused";
+    } catch (const std::exception& E) {
+        EXPECT_EQ(ClassOf(E), ClassOf<Exception>()) << typeid(E).name() << ": " << E.what();
+        EXPECT_EQ(std::string(E.what()), Case.Field + " holds a line break or a zero byte");
+    }
+    const std::vector<std::string> Requests = Peer.Requests(Case.RequestsSent);
+    EXPECT_EQ(Peer.Connections(), Case.RequestsSent);
+    for (const std::string& Request : Requests)
+        EXPECT_EQ(Request.find("X-Injected"), std::string::npos) << Request;
+    EXPECT_FALSE(H.IsConnected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, HeadText, testing::ValuesIn(RefusalCases),
+                         [](const testing::TestParamInfo<RefusalCase>& Info) {
                              return std::string(Info.param.Name);
                          });
 

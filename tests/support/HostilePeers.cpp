@@ -66,7 +66,7 @@ HostileScene HostileScripts(HostileKind Kind) {
         EndlessPacedBody(Script);
         break;
     case HostileKind::EndlessCountedBody:
-        Script.Send("HTTP/1.0 200 OK\r\nContent-Length: 1000000000\r\n\r\n");
+        Script.Send("HTTP/1.0 200 OK\r\nContent-Length: 60000000\r\n\r\n");
         EndlessPacedBody(Script);
         break;
     case HostileKind::ResetInHeader:

@@ -14,7 +14,7 @@ enum class HostileKind {
     HugeLocation,           // a redirect whose Location line is 1 MB long
     HugeCookie,             // a Set-Cookie line of 1 MB
     EndlessBody,            // a whole header without a length, then a body that never ends
-    EndlessCountedBody,     // the same with "Content-Length: 1000000000"
+    EndlessCountedBody,     // the same with "Content-Length: 60000000", within the default body limit
     ResetInHeader,          // half a header, then a reset
     ResetInBody,            // a whole header without a length and part of the body, then a reset
     ResetInCountedBody,     // the same with a length

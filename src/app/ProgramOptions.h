@@ -1,0 +1,46 @@
+#pragma once
+// The command line both programs take, the window (vindral) and the run without a window (vindral-cli):
+//
+//   --settings FILE   the settings file (default: qelto.ini beside the program)
+//   --pause-max MS    bound of the random pause after each visit (default 15000; 0: none)
+//   --jobs N          proxies visited at the same time, 1 to 1000 (default 1: one after another)
+//   --timeout MS      time-out of each target's request, redirects included, 1 to 3600000 (default 30000)
+//   --help            the usage, with every option and its default
+//
+// "--option VALUE" and "--option=VALUE" are both taken, and a later option overrides an earlier one.
+#include <string>
+#include <vector>
+
+class TForm1;
+
+struct TProgramOptions {
+    std::string SettingsFile; // empty: the program's own qelto.ini
+    int PauseMax = 15000;
+    int Jobs = 1;
+    int TimeOut = 30000;
+
+    // Gives the form the settings file (when one was named), the pause bound, the jobs and the time-out.
+    void ApplyTo(TForm1& Form) const;
+};
+
+enum class TOptionsOutcome {
+    Run,  // Options hold what to run with
+    Help, // Text holds the usage, for stdout
+    Bad   // Text holds what is wrong, one line without a line end
+};
+
+struct TParsedOptions {
+    TOptionsOutcome Outcome = TOptionsOutcome::Run;
+    TProgramOptions Options;
+    std::string Text;
+};
+
+// Whether arguments that are no option of ours are an error, or are left for someone else (the window's
+// toolkit, which takes its own options only once it has started).
+enum class TForeignArguments { Refuse, Allow };
+
+// Reads the arguments that follow the program's name. Program names the program in the usage; About is
+// the usage's description, Footer what follows the options.
+TParsedOptions ParseProgramOptions(const std::vector<std::string>& Arguments, const std::string& Program,
+                                   const std::string& About, const std::string& Footer,
+                                   TForeignArguments Foreign = TForeignArguments::Refuse);

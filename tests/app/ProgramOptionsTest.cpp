@@ -1,0 +1,148 @@
+// The command line both programs share: what each option sets, the forms a value may take, what is
+// refused and how it is said, and the options handed to the form.
+#include "app/ProgramOptions.h"
+
+#include "AppFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+TParsedOptions Parse(const Arguments& Given, TForeignArguments Foreign = TForeignArguments::Refuse) {
+    return ParseProgramOptions(Given, "vindral-test", "About.", "Footer.", Foreign);
+}
+
+struct GoodCase {
+    const char* Name;
+    Arguments Given;
+    TProgramOptions Expected;
+};
+
+void PrintTo(const GoodCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+class ProgramOptionsRead : public ::testing::TestWithParam<GoodCase> {};
+
+TEST_P(ProgramOptionsRead, SetWhatTheyName) {
+    const TParsedOptions Parsed = Parse(GetParam().Given);
+    ASSERT_EQ(Parsed.Outcome, TOptionsOutcome::Run) << Parsed.Text;
+    const TProgramOptions& Expected = GetParam().Expected;
+    EXPECT_EQ(Parsed.Options.SettingsFile, Expected.SettingsFile);
+    EXPECT_EQ(Parsed.Options.PauseMax, Expected.PauseMax);
+    EXPECT_EQ(Parsed.Options.Jobs, Expected.Jobs);
+    EXPECT_EQ(Parsed.Options.TimeOut, Expected.TimeOut);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, ProgramOptionsRead,
+    ::testing::Values(GoodCase{"Defaults", {}, {"", 15000, 1, 30000}},
+                      GoodCase{"Every",
+                               {"--settings", "/srv/q.ini", "--pause-max", "0", "--jobs", "1000", "--timeout",
+                                "1"},
+                               {"/srv/q.ini", 0, 1000, 1}},
+                      GoodCase{"WithEquals",
+                               {"--jobs=64", "--timeout=3000", "--settings=a b.ini"},
+                               {"a b.ini", 15000, 64, 3000}},
+                      GoodCase{"LaterWins",
+                               {"--jobs", "3", "--jobs=5", "--timeout", "9", "--timeout", "10"},
+                               {"", 15000, 5, 10}},
+                      GoodCase{"LongestTimeOut", {"--timeout", "3600000"}, {"", 15000, 1, 3600000}},
+                      GoodCase{"LongestPause", {"--pause-max", "2147483647"}, {"", 2147483647, 1, 30000}}),
+    [](const ::testing::TestParamInfo<GoodCase>& Info) { return std::string(Info.param.Name); });
+
+struct BadCase {
+    const char* Name;
+    Arguments Given;
+    std::string Error;
+};
+
+void PrintTo(const BadCase& Case, std::ostream* Out) {
+    *Out << Case.Name;
+}
+
+class ProgramOptionsRefused : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(ProgramOptionsRefused, WithOneClearLine) {
+    const TParsedOptions Parsed = Parse(GetParam().Given);
+    EXPECT_EQ(Parsed.Outcome, TOptionsOutcome::Bad);
+    EXPECT_EQ(Parsed.Text, GetParam().Error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, ProgramOptionsRefused,
+    ::testing::Values(
+        BadCase{"NoJobs", {"--jobs", "0"}, "option '--jobs' needs a whole number from 1 to 1000, not '0'"},
+        BadCase{"TooManyJobs",
+                {"--jobs", "1001"},
+                "option '--jobs' needs a whole number from 1 to 1000, not '1001'"},
+        BadCase{"JobsBeyondInt",
+                {"--jobs", "99999999999"},
+                "option '--jobs' needs a whole number from 1 to 1000, not '99999999999'"},
+        BadCase{"JobsWithBlank",
+                {"--jobs", " 5"},
+                "option '--jobs' needs a whole number from 1 to 1000, not ' 5'"},
+        BadCase{"JobsWithSign",
+                {"--jobs", "+5"},
+                "option '--jobs' needs a whole number from 1 to 1000, not '+5'"},
+        BadCase{"NoTimeOut",
+                {"--timeout", "0"},
+                "option '--timeout' needs a whole number from 1 to 3600000, not '0'"},
+        BadCase{"TimeOutInHex",
+                {"--timeout", "0x10"},
+                "option '--timeout' needs a whole number from 1 to 3600000, not '0x10'"},
+        BadCase{"TimeOutTooLong",
+                {"--timeout", "3600001"},
+                "option '--timeout' needs a whole number from 1 to 3600000, not '3600001'"},
+        BadCase{"NegativePause",
+                {"--pause-max", "-1"},
+                "option '--pause-max' needs a whole number from 0 to 2147483647, not '-1'"},
+        BadCase{"MissingValue", {"--timeout"}, "option '--timeout' needs a value"},
+        BadCase{"EmptySettings", {"--settings", ""}, "option '--settings' needs a file name"},
+        BadCase{"UnknownOption", {"--verbose"}, "unknown option '--verbose'"},
+        BadCase{"StrayArgument", {"list.ini"}, "unexpected argument 'list.ini'"}),
+    [](const ::testing::TestParamInfo<BadCase>& Info) { return std::string(Info.param.Name); });
+
+// Arguments that are no option of ours are left to the window's toolkit when asked.
+TEST(ProgramOptions, ForeignArgumentsAreLeftWhenAllowed) {
+    const TParsedOptions Parsed = Parse({"-platform", "offscreen", "--jobs", "2"}, TForeignArguments::Allow);
+    EXPECT_EQ(Parsed.Outcome, TOptionsOutcome::Run);
+    EXPECT_EQ(Parsed.Options.Jobs, 2);
+    // A bad value of our own is refused all the same.
+    EXPECT_EQ(Parse({"-platform", "offscreen", "--jobs", "0"}, TForeignArguments::Allow).Outcome,
+              TOptionsOutcome::Bad);
+}
+
+TEST(ProgramOptions, HelpNamesEveryOptionWithItsDefault) {
+    for (const char* Help : {"--help", "-h"}) {
+        const TParsedOptions Parsed = Parse({"--jobs", "4", Help});
+        EXPECT_EQ(Parsed.Outcome, TOptionsOutcome::Help);
+        for (const char* Text : {"Usage: vindral-test [OPTIONS]", "About.", "--settings FILE",
+                                 "--pause-max MS=15000", "--jobs N=1 ", "--timeout MS=30000", "Footer."})
+            EXPECT_NE(Parsed.Text.find(Text), std::string::npos) << Text << " in\n" << Parsed.Text;
+    }
+}
+
+TEST_F(FormFixture, OptionsAreHandedToTheForm) {
+    const std::string Before = Form.SettingsFile();
+    TProgramOptions Options;
+    Options.PauseMax = 7;
+    Options.Jobs = 12;
+    Options.TimeOut = 250;
+    Options.ApplyTo(Form);
+    EXPECT_EQ(Form.SettingsFile(), Before); // none named: the form keeps its own
+    EXPECT_EQ(Form.PauseMax, 7);
+    EXPECT_EQ(Form.Jobs, 12);
+    EXPECT_EQ(Form.VisitTimeOut, 250);
+    Options.SettingsFile = "/srv/other.ini";
+    Options.ApplyTo(Form);
+    EXPECT_EQ(Form.SettingsFile(), "/srv/other.ini");
+}
+
+} // namespace
