@@ -90,7 +90,7 @@ protected:
     virtual void RemoveHeader();
     virtual void SendHTTP();
     // For an https URL, right after Connect: the tunnel through the proxy when there is one, then TLS
-    // with the host. One time-out covers both.
+    // with the host, both within the command's time-out.
     virtual void StartSecureChannel();
 
 private:

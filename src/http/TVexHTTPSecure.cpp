@@ -1,10 +1,8 @@
 // The https part of the HTTP client: the tunnel through a proxy and TLS with the origin.
 #include "http/ConnectTunnel.h"
 #include "http/TVexHTTP.h"
-#include "net/TTimeoutScope.h"
 
 void TVexHTTP::StartSecureChannel() {
-    TTimeoutScope Timeout(*this);
     if (!Proxy.empty()) {
         // The proxy's own credentials go along when the assembled request carries them.
         Write(ConnectRequest(Host + ":" + std::to_string(Port), HeaderInfo->LocalProgram,
