@@ -61,10 +61,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the programs link to become the dependencies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The system's certificate store, which no linked library reveals: https targets are verified against
+# it, and without it every one fails.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS ca-certificates)
 if(TARGET vindral)
-    # Qt loads its SVG support as a plug-in, which no linked library reveals: without it the window
-    # and the menus show no icon.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6svg6)
+    # Qt loads its SVG support as a plug-in, which no linked library reveals either: without it the
+    # window and the menus show no icon.
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6svg6")
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)

@@ -1,6 +1,8 @@
 #include "app/ProgramOptions.h"
 
 #include "app/Unit1.h"
+#include "net/SocketErrors.h"
+#include "net/TTlsChannel.h"
 
 #include <CLI/CLI.hpp>
 
@@ -36,6 +38,25 @@ CLI::Validator NonEmpty(const std::string& What) {
         std::string());
 }
 
+// A file of certificate authorities that loads, so that a wrong name fails the start, not every https
+// request of the run.
+CLI::Validator CertificateAuthorities() {
+    return CLI::Validator(
+        [](std::string& Value) -> std::string {
+            if (Value.empty()) return "needs a file name";
+            try {
+                TTlsContext Probe(Value);
+            } catch (const ESockError& E) {
+                const std::string& Text = E.Message;
+                const size_t Reason = Text.rfind(": ");
+                return "needs a PEM file of certificate authorities, not '" + Value + "'" +
+                       (Reason == std::string::npos ? std::string() : " (" + Text.substr(Reason + 2) + ")");
+            }
+            return {};
+        },
+        std::string());
+}
+
 // The usage line first, then what the program does, the options and the closing notes.
 class TUsageFirst : public CLI::Formatter {
 public:
@@ -60,6 +81,7 @@ void TProgramOptions::ApplyTo(TForm1& Form) const {
     Form.PauseMax = PauseMax;
     Form.Jobs = Jobs;
     Form.VisitTimeOut = TimeOut;
+    Form.CaFile = CaFile;
 }
 
 TParsedOptions ParseProgramOptions(const std::vector<std::string>& Arguments, const std::string& Program,
@@ -93,6 +115,11 @@ TParsedOptions ParseProgramOptions(const std::vector<std::string>& Arguments, co
         ->type_name("MS")
         ->check(WholeNumber(1, MaxTimeOut))
         ->capture_default_str();
+    App.add_option("--ca-file", Options.CaFile,
+                   "a certificate authority (PEM) that https targets may lead to, trusted besides the "
+                   "system's store")
+        ->type_name("FILE")
+        ->check(CertificateAuthorities());
 
     std::vector<std::string> Reversed(Arguments.rbegin(), Arguments.rend());
     try {

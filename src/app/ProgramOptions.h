@@ -5,6 +5,7 @@
 //   --pause-max MS    bound of the random pause after each visit (default 15000; 0: none)
 //   --jobs N          proxies visited at the same time, 1 to 1000 (default 1: one after another)
 //   --timeout MS      time-out of each target's request, redirects included, 1 to 3600000 (default 30000)
+//   --ca-file FILE    a certificate authority (PEM) https targets may lead to, besides the system's store
 //   --help            the usage, with every option and its default
 //
 // "--option VALUE" and "--option=VALUE" are both taken, and a later option overrides an earlier one.
@@ -18,8 +19,10 @@ struct TProgramOptions {
     int PauseMax = 15000;
     int Jobs = 1;
     int TimeOut = 30000;
+    std::string CaFile{}; // empty: the system's certificate store alone
 
-    // Gives the form the settings file (when one was named), the pause bound, the jobs and the time-out.
+    // Gives the form the settings file (when one was named), the pause bound, the jobs, the time-out and
+    // the certificate authority.
     void ApplyTo(TForm1& Form) const;
 };
 

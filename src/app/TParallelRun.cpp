@@ -61,7 +61,7 @@ void TParallelRun::StartVisits() {
         FForm.StatusBar1->SetSimpleText("Get " + std::to_string(Index + 1) + ":" + Line);
 
         TVisitJob Job;
-        Job.Plan = {Visit.Address.Host, Visit.Address.Port, Program, FForm.VisitTimeOut};
+        Job.Plan = {Visit.Address.Host, Visit.Address.Port, Program, FForm.VisitTimeOut, FForm.CaFile};
         std::vector<std::string> Targets = FForm.Memo2->Lines();
         for (std::string& Target : Targets) Target = Trim(Target);
         Job.Targets = TTargetSnapshot(std::move(Targets), Trim(FForm.Edit1->Text()));

@@ -47,6 +47,9 @@ TVisitOutcome TProxyVisit::Run(const TVisitPlan& Plan, const TVisitTargets& Targ
     FHttp.Proxy = Plan.ProxyHost;
     FHttp.ProxyPort = Plan.ProxyPort;
     FHttp.TimeOut = Plan.TimeOut;
+    // https targets go over TLS, which the component alone refuses.
+    FHttp.SecureSocket = true;
+    FHttp.CaFile = Plan.CaFile;
     FHttp.InputFileMode = true;
     FHttp.OutputFileMode = false;
     FHttp.Body = FScratchFile;

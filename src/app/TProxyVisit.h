@@ -48,6 +48,7 @@ struct TVisitPlan {
     int32_t ProxyPort = 0;
     const char* LocalProgram = nullptr;
     int32_t TimeOut = 30000; // of each wait, in ms
+    std::string CaFile{};    // a certificate authority https targets may lead to besides the system's
 };
 
 struct TVisitOutcome {

@@ -211,7 +211,7 @@ int TForm1::SaveSettings() {
 
 int TForm1::VisitProxy(const std::string& ProxyHost, int32_t ProxyPort) {
     TProxyVisit Visit(*VexHTTP1, ScratchFile());
-    const TVisitPlan Plan{ProxyHost, ProxyPort, LocalProgramFor(Rand()), VisitTimeOut};
+    const TVisitPlan Plan{ProxyHost, ProxyPort, LocalProgramFor(Rand()), VisitTimeOut, CaFile};
     LastVisitOutcome = Visit.Run(Plan, TFormTargets(*Memo2, *Edit1), [this] { return FStopRequested; });
     LastVisitError = LastVisitOutcome.Failure;
     return LastVisitOutcome.Fetched ? 1 : 0;

@@ -127,6 +127,9 @@ public:
     std::string LastVisitError;
     // The latest visit of VisitProxy, with the exception that ended it.
     TVisitOutcome LastVisitOutcome;
+    // A certificate authority that https targets may lead to besides those of the system's store (a PEM
+    // file); empty for the store alone.
+    std::string CaFile;
 
 private:
     friend class TParallelRun;

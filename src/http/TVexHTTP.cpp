@@ -221,6 +221,7 @@ void TVexHTTP::HTTPConnect() {
         {
             DisconnectOnUnwind Connection(*this);
             Connect();
+            if (SecureURL) StartSecureChannel();
             SendHTTP();
             ReplyCode = 0;
             RemoveHeader();
@@ -253,8 +254,11 @@ void TVexHTTP::HTTPConnect() {
             // pass is a GET (a HEAD stays one) and sends no body. 307 and 308 repeat command and body.
             if (S == 303 && CurrentCmd != CmdType::CmdHEAD) CurrentCmd = CmdType::CmdGET;
             // A Location without "/" is taken from the root of the host that sent it; one that begins with
-            // a single "/" is made absolute too, so that a proxy learns the host. Both keep the port.
-            const std::string Origin = "http://" + Host + (Port == 80 ? "" : ":" + std::to_string(Port));
+            // a single "/" is made absolute too, so that a proxy learns the host. Both keep the scheme and
+            // the port.
+            const int DefaultPort = SecureURL ? 443 : 80;
+            const std::string Origin = (SecureURL ? "https://" : "http://") + Host +
+                                       (Port == DefaultPort ? "" : ":" + std::to_string(Port));
             if (URL.find('/') == std::string::npos)
                 URL = Origin + "/" + URL;
             else if (!Host.empty() && URL[0] == '/' && URL.rfind("//", 0) != 0)
@@ -291,10 +295,12 @@ void TVexHTTP::ParseURL() {
             Port = 70;
         else if (Scheme == "ftp")
             Port = 21;
-        else if (Scheme == "https")
+        else if (Scheme == "https" && !SecureSocket)
             throw Exception(SecureNotSupportedText);
         else
-            Port = 80;
+            Port = Scheme == "https" ? 443 : 80;
+        // Only a URL without ":" keeps the port it had, and with it the scheme.
+        SecureURL = Scheme == "https";
     }
 
     std::string HostPart;
@@ -348,10 +354,12 @@ void TVexHTTP::AssembleHTTPHeader() {
     RefuseLineBreaks(HeaderInfo->Cookie, "HeaderInfo.Cookie");
     RefuseLineBreaks(HeaderInfo->Referer, "HeaderInfo.Referer");
     if (SendsTargetURI(CurrentCmd)) RefuseLineBreaks(TargetURI, "TargetURI");
+    // Over a tunnel the request goes to the origin itself, in the origin's form.
+    const bool ToProxy = !Proxy.empty() && !SecureURL;
     if (CurrentCmd != CmdType::CmdWRAPPED)
-        SendHeader->Add(std::string(MethodTexts[static_cast<size_t>(CurrentCmd)]) +
-                        (Proxy.empty() ? Path : URL) + " HTTP/1.0");
-    if (!Proxy.empty()) {
+        SendHeader->Add(std::string(MethodTexts[static_cast<size_t>(CurrentCmd)]) + (ToProxy ? URL : Path) +
+                        " HTTP/1.0");
+    if (ToProxy) {
         SendHeader->Add("Proxy-Connection: Keep-Alive");
         SendHeader->Add("Host: " + Host);
     }
@@ -382,8 +390,14 @@ void TVexHTTP::AssembleHTTPHeader() {
 }
 
 void TVexHTTP::SendHTTP() {
-    Write(SendHeader->Text());
-    Writeln("");
+    if (SecureURL) {
+        // One TLS record for the header and its empty line: a tunnel relays records as they come, and a
+        // short last one would wait (Nagle) for the origin to acknowledge the one before it.
+        Write(SendHeader->Text() + "\r\n");
+    } else {
+        Write(SendHeader->Text());
+        Writeln("");
+    }
     if (!SendsBody(CurrentCmd, OutputFileMode)) return;
     if (OutputFileMode)
         SendFile(SendData);

@@ -61,6 +61,14 @@ public:
     THandlerEvent OnRedirect;
     TNotifyEvent OnAuthenticationNeeded;
 
+    // https URLs: off (the default), they raise "HTTP Secure Socket is not supported"; on, each is
+    // fetched over TLS (through a CONNECT tunnel when Proxy is set) with the certificate verified against
+    // the system's store and, when CaFile names one, that certificate authority too.
+    bool SecureSocket = false;
+    std::string CaFile;
+    // The URL of the current pass has the https scheme; set by ParseURL.
+    bool SecureURL = false;
+
     // The body length the latest response header announced in a plain decimal Content-Length, -1 when it
     // announced none that can be trusted; the body then runs until the peer closes.
     int64_t ContentLength = -1;
@@ -81,9 +89,15 @@ protected:
     virtual void AssembleHTTPHeader();
     virtual void RemoveHeader();
     virtual void SendHTTP();
+    // For an https URL, right after Connect: the tunnel through the proxy when there is one, then TLS
+    // with the host, both within the command's time-out.
+    virtual void StartSecureChannel();
 
 private:
     bool ResponseHasBody() const;
     void ReceiveBody();
     std::string EncodedCredentials();
+    // The TLS settings of CaFile, made at the first https request and again when CaFile changes.
+    TTlsContext& TlsContext();
+    std::unique_ptr<TTlsContext> FTlsContext;
 };

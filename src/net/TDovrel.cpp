@@ -231,7 +231,14 @@ bool TDovrel::PumpUntil(const std::function<bool()>& Done, TWaitFor For, TClock:
             Limit = static_cast<int>(
                 std::min<int64_t>(Limit, std::chrono::ceil<std::chrono::milliseconds>(Until - Now).count()));
         int Fd = For == TWaitFor::Messages ? -1 : SocketFd();
-        platform::WaitForWork(Limit, Fd, Fd < 0 ? 0 : static_cast<short>(For));
+        short Events = static_cast<short>(For);
+        if (FTls && Fd >= 0) {
+            // Bytes TLS already decrypted (or an end it knows of) wait for no readiness of the socket;
+            // and TLS may need the other direction of the socket than the caller's.
+            if (For == TWaitFor::Readable && FTls->ReadyToRead()) Limit = 0;
+            Events = FTls->WaitEvents(Events);
+        }
+        platform::WaitForWork(Limit, Fd, Fd < 0 ? 0 : Events);
         platform::ProcessMessages();
     }
 }
@@ -329,6 +336,10 @@ void TDovrel::RequestCloseSocket() {
     // belong to something else.
     const uint16_t Handle = SocketHandle.exchange(NoSocket);
     if (Handle == NoSocket) return;
+    if (FTls) {
+        FTls->Shutdown();
+        FTls.reset();
+    }
     if (platform::closesocket(Handle) == platform::SOCKET_ERROR) {
         std::string Text;
         ErrorManager(platform::WSAEWOULDBLOCK, Text);

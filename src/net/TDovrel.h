@@ -7,6 +7,7 @@
 #include "framework/TStringList.h"
 #include "net/SocketErrors.h"
 #include "net/TThreadTimer.h"
+#include "net/TTlsChannel.h"
 #include "platform/Sockets.h"
 #include "platform/Windows.h"
 
@@ -90,6 +91,14 @@ public:
     void FilterHeader(TFileStream& Stream);
     bool DataAvailable();
     void ClearInput();
+
+    // TLS on the connected socket: the handshake with ServerName (sent, and checked against the
+    // certificate, whose chain must lead to an authority Context trusts), under the time-out and open to
+    // Cancel; afterwards every transfer above carries the decrypted stream, until the socket is closed.
+    // Raises ESockError naming the cause: "TLS Handshake Timed out", "TLS Handshake Canceled", the
+    // certificate's or the handshake's failure, the peer's close, a socket error.
+    void StartTls(TTlsContext& Context, const std::string& ServerName);
+    bool TlsActive() const { return FTls != nullptr; }
 
     // Listening.
     void Listen(bool Waiting);
@@ -177,6 +186,10 @@ private:
     // Opens a socket and selects its notifications to the window; leaves SocketHandle at NoSocket, and
     // the error number as the thread's last error, when either fails.
     void OpenSocket(int Protocol);
+    // Where every byte of a transfer enters and leaves the component: recv and send of the socket, or
+    // of the TLS stream on it when there is one.
+    int ReceiveBytes(char* Buffer, int Length, int Flags);
+    int SendBytes(const char* Data, int Length);
     // Opens a socket when the component has none (an earlier replacement failed, for want of a
     // descriptor perhaps); raises that failure's socket error when it cannot.
     void EnsureSocket();
@@ -204,6 +217,8 @@ private:
     // The peer of the current socket has closed; set by the close notification even when it is
     // dropped because bytes are still queued, so a read waiting for more than those ends.
     std::atomic<bool> FPeerClosed{false};
+    // TLS on the current socket, from StartTls until the socket is closed.
+    std::unique_ptr<TTlsChannel> FTls;
     // The name look-up under way (its handle), 0 when none is; its completion may be dispatched on
     // another thread than the one that waits for it.
     std::mutex FLookupLock;

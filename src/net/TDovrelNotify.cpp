@@ -75,6 +75,9 @@ void TDovrel::Wndproc(TMessage& Message) {
                 // the next one) meets the error itself. Replacing it here would leave a fresh socket whose
                 // "not connected" reads as an orderly close, and a cut response as a complete one.
                 if (!LastEventOk) break;
+                // Over TLS only the stream can tell an orderly end (close_notify) from a cut; the reader
+                // meets either, and the socket stays until it is closed.
+                if (FTls) break;
                 // Only the socket's own thread closes it: another thread may be using it this moment, and
                 // the number of a descriptor closed under it may already be someone else's.
                 if (SocketOwner.load() != std::this_thread::get_id()) break;

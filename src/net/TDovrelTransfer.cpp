@@ -40,8 +40,7 @@ void TDovrel::SendBuffer(const char* Data, size_t Length) {
         PumpUntil(
             [&] {
                 if (Sent == Length || CancelRequested) return true;
-                int N =
-                    platform::send(SocketFd(), Data + Sent, ChunkOf(static_cast<int64_t>(Length - Sent)), 0);
+                int N = SendBytes(Data + Sent, ChunkOf(static_cast<int64_t>(Length - Sent)));
                 if (N == 0) return true;
                 if (N > 0) {
                     Sent += static_cast<size_t>(N);
@@ -74,7 +73,7 @@ std::string TDovrel::Read(uint16_t Count) {
     StatusMessage(8, "Read( " + std::to_string(Count) + " )");
     size_t Want = Count;
     if (Want == 0) {
-        int N = platform::recv(SocketFd(), IoBuffer.data(), IoBufferSize, platform::MSG_PEEK_FLAG);
+        int N = ReceiveBytes(IoBuffer.data(), IoBufferSize, platform::MSG_PEEK_FLAG);
         if (N == platform::SOCKET_ERROR) {
             std::string Text;
             ErrorManager(platform::WSAEWOULDBLOCK, Text);
@@ -86,7 +85,7 @@ std::string TDovrel::Read(uint16_t Count) {
     } else {
         for (;;) {
             if (CancelRequested) break;
-            int N = platform::recv(SocketFd(), IoBuffer.data(), IoBufferSize, platform::MSG_PEEK_FLAG);
+            int N = ReceiveBytes(IoBuffer.data(), IoBufferSize, platform::MSG_PEEK_FLAG);
             if (N >= static_cast<int>(Want)) break;
             // The bytes queued are all the peer will ever send, so the count can never be reached.
             if (N == 0 || (N > 0 && FPeerClosed)) return std::string();
@@ -103,7 +102,7 @@ std::string TDovrel::Read(uint16_t Count) {
     ReportAbort(SendAborted);
     if (Want == 0) return std::string();
     std::string Result(Want, '\0');
-    int N = platform::recv(SocketFd(), Result.data(), static_cast<int>(Want), 0);
+    int N = ReceiveBytes(Result.data(), static_cast<int>(Want), 0);
     Result.resize(N > 0 ? static_cast<size_t>(N) : 0);
     return Result;
 }
@@ -124,8 +123,8 @@ std::string TDovrel::ReadLn() {
                 if (CancelRequested) return true;
                 if (Held >= IoBuffer.size())
                     throw ERangeError("ReadLn: line longer than " + std::to_string(IoBufferSize) + " bytes");
-                int N = platform::recv(SocketFd(), IoBuffer.data() + Held,
-                                       static_cast<int>(IoBuffer.size() - Held), platform::MSG_PEEK_FLAG);
+                int N = ReceiveBytes(IoBuffer.data() + Held, static_cast<int>(IoBuffer.size() - Held),
+                                     platform::MSG_PEEK_FLAG);
                 if (N == 0) {
                     Closed = true;
                     return true;
@@ -140,7 +139,7 @@ std::string TDovrel::ReadLn() {
                         return true;
                     }
                     Result.resize(Held + static_cast<size_t>(N));
-                    int Got = platform::recv(SocketFd(), Result.data() + Held, N, 0);
+                    int Got = ReceiveBytes(Result.data() + Held, N, 0);
                     if (Got > 0) Held += static_cast<size_t>(Got);
                     Result.resize(Held);
                     return false;
@@ -154,7 +153,7 @@ std::string TDovrel::ReadLn() {
     ReportAbort(ReadLnAborted);
     if (!Found) return std::string();
     Result.resize(LineEnd + 1);
-    int Got = platform::recv(SocketFd(), Result.data() + Held, static_cast<int>(LineEnd + 1 - Held), 0);
+    int Got = ReceiveBytes(Result.data() + Held, static_cast<int>(LineEnd + 1 - Held), 0);
     Result.resize(Held + (Got > 0 ? static_cast<size_t>(Got) : 0));
     return Result;
 }
@@ -203,7 +202,7 @@ bool TDovrel::SendChunk(int64_t Chunk) {
     PumpUntil(
         [&] {
             if (Sent == Chunk || CancelRequested) return true;
-            int N = platform::send(SocketFd(), IoBuffer.data() + Sent, static_cast<int>(Chunk - Sent), 0);
+            int N = SendBytes(IoBuffer.data() + Sent, static_cast<int>(Chunk - Sent));
             if (N == 0) {
                 Taken = false;
                 return true;
@@ -249,7 +248,7 @@ void TDovrel::AppendFile(const std::string& FileName) {
         PumpUntil(
             [&] {
                 if (!IsConnected || CancelRequested) return true;
-                int N = platform::recv(SocketFd(), IoBuffer.data(), IoBufferSize, 0);
+                int N = ReceiveBytes(IoBuffer.data(), IoBufferSize, 0);
                 if (N > 0) {
                     File.WriteBuffer(IoBuffer.data(), N);
                     AddWrapping(ReceivedCount, N);
@@ -269,7 +268,7 @@ void TDovrel::AppendFile(const std::string& FileName) {
 }
 
 int TDovrel::ReceiveChunk(int Limit, const TChunkSink& Sink) {
-    int N = platform::recv(SocketFd(), IoBuffer.data(), Limit, 0);
+    int N = ReceiveBytes(IoBuffer.data(), Limit, 0);
     if (N > 0) {
         Sink(IoBuffer.data(), N);
         AddWrapping(ReceivedCount, N);
@@ -396,6 +395,8 @@ void TDovrel::FilterHeader(TFileStream& Stream) {
 
 bool TDovrel::DataAvailable() {
     StatusMessage(8, "Data Available");
+    // Over TLS, decrypted bytes held count, and so do encrypted ones queued (the rest of a record).
+    if (FTls && FTls->ReadyToRead()) return true;
     // A scratch byte, so that a ReadLn in progress keeps its copy of the line in IoBuffer.
     char Scratch = 0;
     return platform::recv(SocketFd(), &Scratch, 1, platform::MSG_PEEK_FLAG) >= 1;
@@ -404,5 +405,5 @@ bool TDovrel::DataAvailable() {
 void TDovrel::ClearInput() {
     StatusMessage(8, "Clearing Input");
     auto Scratch = std::make_unique<char[]>(IoBufferSize);
-    platform::recv(SocketFd(), Scratch.get(), IoBufferSize, 0);
+    ReceiveBytes(Scratch.get(), IoBufferSize, 0);
 }

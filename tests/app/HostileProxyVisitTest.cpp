@@ -73,7 +73,8 @@ const VisitCase VisitCases[] = {
     Peer(HostileKind::ChunkedClosed, SuccessMark, Fetched),
     Peer(HostileKind::ChunkedKeptAlive, FailureMark, "Socket send aborted", true),
     Peer(HostileKind::RedirectLoop, FailureMark, "Too many redirects"),
-    Peer(HostileKind::RedirectToHttps, FailureMark, "HTTP Secure Socket is not supported"),
+    // Followed through the same proxy, which refuses the tunnel.
+    Peer(HostileKind::RedirectToHttps, FailureMark, "Proxy refused the tunnel: HTTP/1.0 403 Forbidden"),
     // An HTTP error status counts as fetched, early or not.
     Peer(HostileKind::Unauthorized, SuccessMark, Fetched),
     Peer(HostileKind::AnswersEarly, SuccessMark, Fetched),

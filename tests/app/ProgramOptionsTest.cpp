@@ -3,6 +3,7 @@
 #include "app/ProgramOptions.h"
 
 #include "AppFixtures.h"
+#include "support/TlsServers.h"
 
 #include <gtest/gtest.h>
 
@@ -123,8 +124,9 @@ TEST(ProgramOptions, HelpNamesEveryOptionWithItsDefault) {
     for (const char* Help : {"--help", "-h"}) {
         const TParsedOptions Parsed = Parse({"--jobs", "4", Help});
         EXPECT_EQ(Parsed.Outcome, TOptionsOutcome::Help);
-        for (const char* Text : {"Usage: vindral-test [OPTIONS]", "About.", "--settings FILE",
-                                 "--pause-max MS=15000", "--jobs N=1 ", "--timeout MS=30000", "Footer."})
+        for (const char* Text :
+             {"Usage: vindral-test [OPTIONS]", "About.", "--settings FILE", "--pause-max MS=15000",
+              "--jobs N=1 ", "--timeout MS=30000", "--ca-file FILE", "Footer."})
             EXPECT_NE(Parsed.Text.find(Text), std::string::npos) << Text << " in\n" << Parsed.Text;
     }
 }
@@ -140,9 +142,34 @@ TEST_F(FormFixture, OptionsAreHandedToTheForm) {
     EXPECT_EQ(Form.PauseMax, 7);
     EXPECT_EQ(Form.Jobs, 12);
     EXPECT_EQ(Form.VisitTimeOut, 250);
+    EXPECT_EQ(Form.CaFile, "");
     Options.SettingsFile = "/srv/other.ini";
+    Options.CaFile = "/srv/authority.pem";
     Options.ApplyTo(Form);
     EXPECT_EQ(Form.SettingsFile(), "/srv/other.ini");
+    EXPECT_EQ(Form.CaFile, "/srv/authority.pem");
+}
+
+// The authority file is loaded when the options are read: a wrong one stops the start instead of failing
+// every https request of the run.
+TEST(ProgramOptions, CertificateAuthorityFileMustLoad) {
+    const std::string Authority = TestCertificates::Get().CaFile;
+    const TParsedOptions Good = Parse({"--ca-file", Authority});
+    ASSERT_EQ(Good.Outcome, TOptionsOutcome::Run) << Good.Text;
+    EXPECT_EQ(Good.Options.CaFile, Authority);
+
+    TempFolder Folder;
+    const std::string NotPem = Folder.WriteFile("key.txt", "not a certificate\n");
+    const std::string Missing = Folder.Path() + "/missing.pem";
+    for (const std::string& File : {NotPem, Missing}) {
+        const TParsedOptions Bad = Parse({"--ca-file=" + File});
+        EXPECT_EQ(Bad.Outcome, TOptionsOutcome::Bad);
+        const std::string Start =
+            "option '--ca-file' needs a PEM file of certificate authorities, not '" + File + "' (";
+        EXPECT_EQ(Bad.Text.rfind(Start, 0), 0u) << Bad.Text;
+        EXPECT_EQ(Bad.Text.back(), ')') << Bad.Text;
+    }
+    EXPECT_EQ(Parse({"--ca-file", ""}).Text, "option '--ca-file' needs a file name");
 }
 
 } // namespace

@@ -289,6 +289,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "option '--timeout' needs a whole number from 1 to 3600000, not '0'"},
         UnusableCase{"TimeOutWithUnit", {"--settings", "FILE", "--timeout=30s"}, "'--timeout'"},
         UnusableCase{"NegativeTimeOut", {"--settings", "FILE", "--timeout", "-5"}, "'--timeout'"},
+        UnusableCase{"CaFileNotPem",
+                     {"--settings", "FILE", "--ca-file", "FILE"},
+                     "option '--ca-file' needs a PEM file of certificate authorities"},
         UnusableCase{"EmptySettings", {"--settings="}, "option '--settings' needs a"},
         UnusableCase{"SettingsIsAFolder", {"--settings", "FOLDER"}, "it is a folder"},
         UnusableCase{

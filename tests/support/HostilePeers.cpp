@@ -113,8 +113,10 @@ HostileScene HostileScripts(HostileKind Kind) {
         Scene.Scripts.assign(RedirectConnections, Script);
         return Scene;
     case HostileKind::RedirectToHttps:
+        // A client that follows asks the same peer for a tunnel, which it refuses.
         Script.Send("HTTP/1.0 302 Found\r\nLocation: https://127.0.0.1/secure\r\n\r\n").Close();
-        break;
+        Scene.Scripts = {Script, AfterRequest().Send("HTTP/1.0 403 Forbidden\r\n\r\n").Close()};
+        return Scene;
     case HostileKind::Unauthorized:
         Script
             .Send("HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"

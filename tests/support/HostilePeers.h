@@ -29,7 +29,7 @@ enum class HostileKind {
     ChunkedClosed,          // a chunked body, then closes
     ChunkedKeptAlive,       // a chunked body up to its last chunk, then holds the connection open
     RedirectLoop,           // 302 to itself, on every connection
-    RedirectToHttps,        // 302 to an https URL
+    RedirectToHttps,        // 302 to an https URL; a CONNECT that follows is refused with 403
     Unauthorized,           // 401 with a short body, then closes
     NeverReads,             // accepts and never reads; a small receive buffer pushes back at once
     AnswersEarly,           // answers after the request line, closes its side, reads the rest

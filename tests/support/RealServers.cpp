@@ -89,6 +89,11 @@ void WriteText(const std::string& FileName, const std::string& Text) {
 
 } // namespace
 
+std::pair<uint16_t, ChildProcess> StartOnFreePort(const std::string& What, const std::string& LogFile,
+                                                  const std::function<ChildProcess(uint16_t)>& Make) {
+    return StartListening(What, LogFile, Make);
+}
+
 TempFolder::TempFolder() {
     std::string Template = (std::filesystem::temp_directory_path() / "vindral-XXXXXX").string();
     if (!::mkdtemp(Template.data())) throw std::runtime_error("mkdtemp failed");

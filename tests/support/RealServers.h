@@ -2,8 +2,10 @@
 // Real servers for end-to-end tests, each run by the fixture on a free loopback port with its own
 // temporary folder and configuration, and stopped (and its folder removed) when the fixture goes.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // A folder under the system's temporary folder, removed with everything in it.
@@ -44,6 +46,11 @@ public:
 private:
     pid_t FPid = -1;
 };
+
+// Starts a server with Make(port) until it accepts connections on that port, trying again on another
+// free port when the first is taken in between; raises with the text of LogFile when it does not start.
+std::pair<uint16_t, ChildProcess> StartOnFreePort(const std::string& What, const std::string& LogFile,
+                                                  const std::function<ChildProcess(uint16_t)>& Make);
 
 // nginx serving the folder Root() on 127.0.0.1:Port().
 class NginxServer {
