@@ -204,6 +204,8 @@ private:
     // The peer of the current socket has closed; set by the close notification even when it is
     // dropped because bytes are still queued, so a read waiting for more than those ends.
     std::atomic<bool> FPeerClosed{false};
+    // The error number the latest notification carried (the refused connect's 10061), 0 for none.
+    std::atomic<uint16_t> FLastEventError{0};
     // The name look-up under way (its handle), 0 when none is; its completion may be dispatched on
     // another thread than the one that waits for it.
     std::mutex FLookupLock;
