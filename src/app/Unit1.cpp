@@ -8,12 +8,16 @@
 #include "framework/TextHelpers.h"
 #include "platform/System.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace {
 
 constexpr const char* SettingsFileName = "qelto.ini";
 constexpr const char* ScratchFileName = "temp.html";
+// The run's private folder: "<settings folder>.vindral-scratch-<pid>.<random>/".
+constexpr const char* ScratchFolderPrefix = ".vindral-scratch-";
 
 constexpr const char* ShakingStatus = "Shaking.";
 constexpr int DefaultMax = 20; // Max when the field does not hold an integer after a success
@@ -120,6 +124,8 @@ void TForm1::Button1Click(TComponent*) {
 }
 
 void TForm1::EndRun() {
+    // The bodies' folder goes with everything in it; every visit of the run has ended.
+    FScratchFolder.reset();
     FRunning = false;
     FStopRequested = false;
     if (std::exchange(FCloseRequested, false) && OnDeferredClose) OnDeferredClose(this);
@@ -210,11 +216,29 @@ int TForm1::SaveSettings() {
 }
 
 int TForm1::VisitProxy(const std::string& ProxyHost, int32_t ProxyPort) {
-    TProxyVisit Visit(*VexHTTP1, ScratchFile());
     const TVisitPlan Plan{ProxyHost, ProxyPort, LocalProgramFor(Rand()), VisitTimeOut};
-    LastVisitOutcome = Visit.Run(Plan, TFormTargets(*Memo2, *Edit1), [this] { return FStopRequested; });
+    try {
+        TProxyVisit Visit(*VexHTTP1, ScratchFolder().File(ScratchFileName));
+        LastVisitOutcome = Visit.Run(Plan, TFormTargets(*Memo2, *Edit1), [this] { return FStopRequested; });
+    } catch (...) {
+        // No folder for the bodies: the visit could not be made.
+        LastVisitOutcome = FailedVisit(std::current_exception());
+    }
+    // A visit made outside a run leaves nothing behind either.
+    if (!FRunning) FScratchFolder.reset();
     LastVisitError = LastVisitOutcome.Failure;
     return LastVisitOutcome.Fetched ? 1 : 0;
+}
+
+const platform::TPrivateFolder& TForm1::ScratchFolder() {
+    if (!FScratchFolder) {
+        const std::string Parent = ScratchParent();
+        FScratchFolder = platform::TPrivateFolder::Create(Parent, ScratchFolderPrefix);
+        if (!FScratchFolder)
+            throw EFileCreateError("Cannot create a private folder in \"" + Parent + "\". " +
+                                   std::strerror(errno));
+    }
+    return *FScratchFolder;
 }
 
 std::string TForm1::SettingsFile() const {
@@ -230,10 +254,14 @@ void TForm1::SetSettingsFolder(const std::string& Folder) {
         Folder.empty() || Folder.back() == '/' ? Folder + SettingsFileName : Folder + "/" + SettingsFileName;
 }
 
-std::string TForm1::ScratchFile() const {
-    return FolderOf(SettingsFile()) + ScratchFileName;
+std::string TForm1::ScratchParent() const {
+    return FolderOf(SettingsFile());
 }
 
-std::string TForm1::WorkerScratchFile(int Number) const {
-    return FolderOf(SettingsFile()) + "temp-" + std::to_string(Number) + ".html";
+std::string TForm1::ScratchFile() const {
+    return FScratchFolder ? FScratchFolder->File(ScratchFileName) : std::string();
+}
+
+std::string TForm1::WorkerScratchFile(int Number) {
+    return ScratchFolder().File("temp-" + std::to_string(Number) + ".html");
 }

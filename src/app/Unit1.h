@@ -8,11 +8,13 @@
 #include "framework/Events.h"
 #include "framework/TComponent.h"
 #include "http/TVexHTTP.h"
+#include "platform/PrivateFiles.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TSaveThrottle;
@@ -83,15 +85,20 @@ public:
     void RequestStop();
     bool StopRequested() const { return FStopRequested; }
 
-    // The settings file; by default "qelto.ini" in platform::ExecutableDirectory(). The scratch file
-    // "temp.html" lies in the same folder.
+    // The settings file; by default "qelto.ini" in platform::ExecutableDirectory().
     std::string SettingsFile() const;
     void SetSettingsFile(const std::string& FileName);
-    // Puts both files in Folder (a missing trailing "/" is supplied).
+    // Puts the settings file in Folder (a missing trailing "/" is supplied).
     void SetSettingsFolder(const std::string& Folder);
+    // Where a run keeps the response bodies: a folder that only this user can enter, made afresh in the
+    // settings file's folder (ScratchParent) and removed with its contents when the run ends, so that
+    // nobody can plant a link in a body's place, read a body, or find one left behind.
+    std::string ScratchParent() const;
+    // The scratch file "temp.html" of the form's own visits; empty while no run (or visit) has a folder.
     std::string ScratchFile() const;
-    // The scratch file of worker Number (from 1) of a run of many at once, beside the form's own.
-    std::string WorkerScratchFile(int Number) const;
+    // The scratch file of worker Number (from 1) of a run of many at once, beside the form's own. Makes
+    // the run's folder when there is none yet, and raises EFileCreateError when it cannot.
+    std::string WorkerScratchFile(int Number);
 
     // Components and controls, in the window's order.
     TMemo* Memo1;
@@ -134,8 +141,10 @@ private:
     void PrepareProxyList();
     void RunLoop();
     void EndRun();
+    const platform::TPrivateFolder& ScratchFolder();
 
     std::unique_ptr<TSaveThrottle> FSaves;
+    std::optional<platform::TPrivateFolder> FScratchFolder;
 
     std::string FSettingsFile; // empty: the default, resolved at first use
     bool FRunning = false;
