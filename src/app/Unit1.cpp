@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/LocalFailure.h"
 #include "app/MemoryControls.h"
 #include "app/SettingsFile.h"
 #include "app/TParallelRun.h"
@@ -101,7 +102,9 @@ void TForm1::Button1Click(TComponent*) {
     try {
         PrepareProxyList();
         if (Jobs > 1) {
-            TParallelRun(*this, Jobs).Execute();
+            TParallelRun Run(*this, Jobs);
+            Run.Execute();
+            if (Run.LocalFailure()) StopOnLocalFailure(Run.LocalFailureLine(), Run.LocalFailure());
             // A stop saves at once; the end of the list or the Max-th success saves what still waits.
             if (FStopRequested)
                 FSaves->SaveNow();
@@ -161,6 +164,7 @@ void TForm1::RunLoop() {
             const TProxyAddress Address = ParseProxyLine(Line);
             const auto Start = Clock();
             int Result = 0;
+            LastVisitOutcome = {};
             {
                 TFlagScope Visiting(FVisiting);
                 Result = VisitProxy(Address.Host, Address.Port);
@@ -170,10 +174,13 @@ void TForm1::RunLoop() {
             Report.Milliseconds =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock() - Start).count();
             Report.Failure = Result == 1 ? std::string() : LastVisitError;
+            // This computer failed, not the proxy: any other proxy would fail the same way now.
+            const bool Local = Result != 1 && !FStopRequested && IsLocalFailure(LastVisitOutcome.Error);
 
             bool MaxReached = false;
-            if (FStopRequested) {
-                // The user stopped the run: the proxy did not fail, so its line keeps its old text.
+            if (FStopRequested || Local) {
+                // The user stopped the run, or this computer failed: the proxy did not fail, so its line
+                // keeps its old text.
                 Report.Mark = TProxyMark::None;
             } else {
                 Report.Mark = MarkFor(Result == 1, Line);
@@ -187,6 +194,7 @@ void TForm1::RunLoop() {
             Report.Count = Memo1->LineCount();
             Report.Line = I < Report.Count ? Memo1->Line(I) : std::string();
             if (OnVisitResult) OnVisitResult(this, Report);
+            if (Local) StopOnLocalFailure(I, LastVisitOutcome.Error);
 
             // The Max-th success ends the run at once: no pause, and no save of its own (the close saves
             // it); only results that still wait for the disk are saved.
@@ -221,7 +229,7 @@ int TForm1::VisitProxy(const std::string& ProxyHost, int32_t ProxyPort) {
         TProxyVisit Visit(*VexHTTP1, ScratchFolder().File(ScratchFileName));
         LastVisitOutcome = Visit.Run(Plan, TFormTargets(*Memo2, *Edit1), [this] { return FStopRequested; });
     } catch (...) {
-        // No folder for the bodies: the visit could not be made.
+        // No folder for the bodies: a failure of this computer, which the run tells from the proxy's.
         LastVisitOutcome = FailedVisit(std::current_exception());
     }
     // A visit made outside a run leaves nothing behind either.
@@ -239,6 +247,13 @@ const platform::TPrivateFolder& TForm1::ScratchFolder() {
                                    std::strerror(errno));
     }
     return *FScratchFolder;
+}
+
+void TForm1::StopOnLocalFailure(int Index, const std::exception_ptr& Error) {
+    const std::string Text = LocalStopText(Index, LocalFailureReason(Error));
+    StatusBar1->SetSimpleText(Text);
+    FSaves->SaveNow();
+    throw ELocalFailure(Text);
 }
 
 std::string TForm1::SettingsFile() const {

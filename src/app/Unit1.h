@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -66,13 +67,18 @@ public:
     TCloseAction FormClose(TComponent* Sender);
     // The whole run: Max check, shuffle, promotion, de-duplication, then the visits, one at a time or, with
     // Jobs above 1, many at once (TParallelRun). Ignored while a run is under way (the socket layer services
-    // the window during a visit, so Start can be pressed).
+    // the window during a visit, so Start can be pressed). When this computer fails a visit (no descriptor,
+    // memory or disk), the line is left unmarked and the run stops, saves and raises ELocalFailure; many at
+    // once, the line is visited again later with fewer visits at a time, and the run stops only when a
+    // visit made alone fails so.
     void Button1Click(TComponent* Sender);
 
     // Writes the settings file atomically; 1 when written, 0 when the old file was left as it was. A run
     // saves through a throttle instead (see SaveInterval).
     virtual int SaveSettings();
-    // Fetches every target URL through the proxy; 1 when all came back, 0 at the first failure.
+    // Fetches every target URL through the proxy; 1 when all came back, 0 at the first failure. A failure
+    // of this computer rather than of the proxy (see LocalFailure.h) is a 0 too; the run tells it by
+    // LastVisitOutcome, leaves the line unmarked and stops.
     virtual int VisitProxy(const std::string& ProxyHost, int32_t ProxyPort);
 
     // True from the start of Button1Click's run until it has returned.
@@ -142,6 +148,9 @@ private:
     void RunLoop();
     void EndRun();
     const platform::TPrivateFolder& ScratchFolder();
+    // Ends the run that a failure of this computer interrupted at line Index (-1: before any line): the
+    // status line says why, the settings are saved, and ELocalFailure carries the reason out.
+    [[noreturn]] void StopOnLocalFailure(int Index, const std::exception_ptr& Error);
 
     std::unique_ptr<TSaveThrottle> FSaves;
     std::optional<platform::TPrivateFolder> FScratchFolder;
