@@ -20,6 +20,23 @@ constexpr std::array<const char*, 6> LocalPrograms = {
 constexpr int32_t LowestPort = 1;
 constexpr int32_t HighestPort = 65535;
 
+// Removes the scratch file when the visit ends, whichever way: a body a proxy sent is never left on disk.
+class TScratchRemoval {
+public:
+    explicit TScratchRemoval(const std::string& FileName) : FFileName(FileName) {}
+    ~TScratchRemoval() { Remove(); }
+    TScratchRemoval(const TScratchRemoval&) = delete;
+    TScratchRemoval& operator=(const TScratchRemoval&) = delete;
+
+    void Remove() {
+        std::error_code Ignored;
+        std::filesystem::remove(FFileName, Ignored);
+    }
+
+private:
+    const std::string& FFileName;
+};
+
 } // namespace
 
 TVisitOutcome FailedVisit(std::exception_ptr Error) {
@@ -55,6 +72,9 @@ TVisitOutcome TProxyVisit::Run(const TVisitPlan& Plan, const TVisitTargets& Targ
     FHttp.Body = FScratchFile;
     FHttp.HeaderInfo->Referer = "";
     FHttp.HeaderInfo->LocalProgram = Plan.LocalProgram ? Plan.LocalProgram : "";
+    // Nothing of an earlier visit (another proxy's) goes along with this one.
+    FHttp.HeaderInfo->Cookie = "";
+    TScratchRemoval Scratch(FScratchFile);
 
     // Without a proxy host the port is never used; with one it must be a port as it stands.
     if (!Plan.ProxyHost.empty() && (Plan.ProxyPort < LowestPort || Plan.ProxyPort > HighestPort))
@@ -74,8 +94,7 @@ TVisitOutcome TProxyVisit::Run(const TVisitPlan& Plan, const TVisitTargets& Targ
         } catch (...) {
             return FailedVisit(std::current_exception());
         }
-        std::error_code Ignored;
-        std::filesystem::remove(FScratchFile, Ignored);
+        Scratch.Remove();
     }
     TVisitOutcome Outcome;
     Outcome.Fetched = true;

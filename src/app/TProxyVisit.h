@@ -3,7 +3,8 @@
 // an HTTP component and into a scratch file that belong to whoever runs the visit (the form's own for a
 // run of one proxy at a time, a worker's for a run of many). The first failure ends the visit. The
 // outcome names the failure and carries the exception that ended it, so a caller can tell a proxy that
-// failed from a visit that could not be made.
+// failed from a visit that could not be made. Every visit starts without a cookie, and its scratch file
+// is removed after each completed request and when the visit ends, however it ends.
 #include "http/TVexHTTP.h"
 
 #include <cstdint>
@@ -68,7 +69,8 @@ public:
     // True when the visit is to end before its next request.
     using TStopTest = std::function<bool()>;
 
-    // Http and the scratch file are borrowed for the length of each Run.
+    // Http is borrowed for the length of each Run. The scratch file should lie in a folder only this user
+    // can enter: the component creates it by name, and the visit removes it.
     TProxyVisit(TVexHTTP& Http, std::string ScratchFile)
         : FHttp(Http), FScratchFile(std::move(ScratchFile)) {}
 

@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/LocalFailure.h"
 #include "app/MemoryControls.h"
 #include "app/SettingsFile.h"
 #include "app/TParallelRun.h"
@@ -8,12 +9,16 @@
 #include "framework/TextHelpers.h"
 #include "platform/System.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace {
 
 constexpr const char* SettingsFileName = "qelto.ini";
 constexpr const char* ScratchFileName = "temp.html";
+// The run's private folder: "<settings folder>.vindral-scratch-<pid>.<random>/".
+constexpr const char* ScratchFolderPrefix = ".vindral-scratch-";
 
 constexpr const char* ShakingStatus = "Shaking.";
 constexpr int DefaultMax = 20; // Max when the field does not hold an integer after a success
@@ -97,7 +102,9 @@ void TForm1::Button1Click(TComponent*) {
     try {
         PrepareProxyList();
         if (Jobs > 1) {
-            TParallelRun(*this, Jobs).Execute();
+            TParallelRun Run(*this, Jobs);
+            Run.Execute();
+            if (Run.LocalFailure()) StopOnLocalFailure(Run.LocalFailureLine(), Run.LocalFailure());
             // A stop saves at once; the end of the list or the Max-th success saves what still waits.
             if (FStopRequested)
                 FSaves->SaveNow();
@@ -120,6 +127,8 @@ void TForm1::Button1Click(TComponent*) {
 }
 
 void TForm1::EndRun() {
+    // The bodies' folder goes with everything in it; every visit of the run has ended.
+    FScratchFolder.reset();
     FRunning = false;
     FStopRequested = false;
     if (std::exchange(FCloseRequested, false) && OnDeferredClose) OnDeferredClose(this);
@@ -155,6 +164,7 @@ void TForm1::RunLoop() {
             const TProxyAddress Address = ParseProxyLine(Line);
             const auto Start = Clock();
             int Result = 0;
+            LastVisitOutcome = {};
             {
                 TFlagScope Visiting(FVisiting);
                 Result = VisitProxy(Address.Host, Address.Port);
@@ -164,10 +174,13 @@ void TForm1::RunLoop() {
             Report.Milliseconds =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock() - Start).count();
             Report.Failure = Result == 1 ? std::string() : LastVisitError;
+            // This computer failed, not the proxy: any other proxy would fail the same way now.
+            const bool Local = Result != 1 && !FStopRequested && IsLocalFailure(LastVisitOutcome.Error);
 
             bool MaxReached = false;
-            if (FStopRequested) {
-                // The user stopped the run: the proxy did not fail, so its line keeps its old text.
+            if (FStopRequested || Local) {
+                // The user stopped the run, or this computer failed: the proxy did not fail, so its line
+                // keeps its old text.
                 Report.Mark = TProxyMark::None;
             } else {
                 Report.Mark = MarkFor(Result == 1, Line);
@@ -181,6 +194,7 @@ void TForm1::RunLoop() {
             Report.Count = Memo1->LineCount();
             Report.Line = I < Report.Count ? Memo1->Line(I) : std::string();
             if (OnVisitResult) OnVisitResult(this, Report);
+            if (Local) StopOnLocalFailure(I, LastVisitOutcome.Error);
 
             // The Max-th success ends the run at once: no pause, and no save of its own (the close saves
             // it); only results that still wait for the disk are saved.
@@ -210,11 +224,36 @@ int TForm1::SaveSettings() {
 }
 
 int TForm1::VisitProxy(const std::string& ProxyHost, int32_t ProxyPort) {
-    TProxyVisit Visit(*VexHTTP1, ScratchFile());
     const TVisitPlan Plan{ProxyHost, ProxyPort, LocalProgramFor(Rand()), VisitTimeOut, CaFile};
-    LastVisitOutcome = Visit.Run(Plan, TFormTargets(*Memo2, *Edit1), [this] { return FStopRequested; });
+    try {
+        TProxyVisit Visit(*VexHTTP1, ScratchFolder().File(ScratchFileName));
+        LastVisitOutcome = Visit.Run(Plan, TFormTargets(*Memo2, *Edit1), [this] { return FStopRequested; });
+    } catch (...) {
+        // No folder for the bodies: a failure of this computer, which the run tells from the proxy's.
+        LastVisitOutcome = FailedVisit(std::current_exception());
+    }
+    // A visit made outside a run leaves nothing behind either.
+    if (!FRunning) FScratchFolder.reset();
     LastVisitError = LastVisitOutcome.Failure;
     return LastVisitOutcome.Fetched ? 1 : 0;
+}
+
+const platform::TPrivateFolder& TForm1::ScratchFolder() {
+    if (!FScratchFolder) {
+        const std::string Parent = ScratchParent();
+        FScratchFolder = platform::TPrivateFolder::Create(Parent, ScratchFolderPrefix);
+        if (!FScratchFolder)
+            throw EFileCreateError("Cannot create a private folder in \"" + Parent + "\". " +
+                                   std::strerror(errno));
+    }
+    return *FScratchFolder;
+}
+
+void TForm1::StopOnLocalFailure(int Index, const std::exception_ptr& Error) {
+    const std::string Text = LocalStopText(Index, LocalFailureReason(Error));
+    StatusBar1->SetSimpleText(Text);
+    FSaves->SaveNow();
+    throw ELocalFailure(Text);
 }
 
 std::string TForm1::SettingsFile() const {
@@ -230,10 +269,14 @@ void TForm1::SetSettingsFolder(const std::string& Folder) {
         Folder.empty() || Folder.back() == '/' ? Folder + SettingsFileName : Folder + "/" + SettingsFileName;
 }
 
-std::string TForm1::ScratchFile() const {
-    return FolderOf(SettingsFile()) + ScratchFileName;
+std::string TForm1::ScratchParent() const {
+    return FolderOf(SettingsFile());
 }
 
-std::string TForm1::WorkerScratchFile(int Number) const {
-    return FolderOf(SettingsFile()) + "temp-" + std::to_string(Number) + ".html";
+std::string TForm1::ScratchFile() const {
+    return FScratchFolder ? FScratchFolder->File(ScratchFileName) : std::string();
+}
+
+std::string TForm1::WorkerScratchFile(int Number) {
+    return ScratchFolder().File("temp-" + std::to_string(Number) + ".html");
 }

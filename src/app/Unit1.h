@@ -8,11 +8,14 @@
 #include "framework/Events.h"
 #include "framework/TComponent.h"
 #include "http/TVexHTTP.h"
+#include "platform/PrivateFiles.h"
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TSaveThrottle;
@@ -64,13 +67,18 @@ public:
     TCloseAction FormClose(TComponent* Sender);
     // The whole run: Max check, shuffle, promotion, de-duplication, then the visits, one at a time or, with
     // Jobs above 1, many at once (TParallelRun). Ignored while a run is under way (the socket layer services
-    // the window during a visit, so Start can be pressed).
+    // the window during a visit, so Start can be pressed). When this computer fails a visit (no descriptor,
+    // memory or disk), the line is left unmarked and the run stops, saves and raises ELocalFailure; many at
+    // once, the line is visited again later with fewer visits at a time, and the run stops only when a
+    // visit made alone fails so.
     void Button1Click(TComponent* Sender);
 
     // Writes the settings file atomically; 1 when written, 0 when the old file was left as it was. A run
     // saves through a throttle instead (see SaveInterval).
     virtual int SaveSettings();
-    // Fetches every target URL through the proxy; 1 when all came back, 0 at the first failure.
+    // Fetches every target URL through the proxy; 1 when all came back, 0 at the first failure. A failure
+    // of this computer rather than of the proxy (see LocalFailure.h) is a 0 too; the run tells it by
+    // LastVisitOutcome, leaves the line unmarked and stops.
     virtual int VisitProxy(const std::string& ProxyHost, int32_t ProxyPort);
 
     // True from the start of Button1Click's run until it has returned.
@@ -83,15 +91,20 @@ public:
     void RequestStop();
     bool StopRequested() const { return FStopRequested; }
 
-    // The settings file; by default "qelto.ini" in platform::ExecutableDirectory(). The scratch file
-    // "temp.html" lies in the same folder.
+    // The settings file; by default "qelto.ini" in platform::ExecutableDirectory().
     std::string SettingsFile() const;
     void SetSettingsFile(const std::string& FileName);
-    // Puts both files in Folder (a missing trailing "/" is supplied).
+    // Puts the settings file in Folder (a missing trailing "/" is supplied).
     void SetSettingsFolder(const std::string& Folder);
+    // Where a run keeps the response bodies: a folder that only this user can enter, made afresh in the
+    // settings file's folder (ScratchParent) and removed with its contents when the run ends, so that
+    // nobody can plant a link in a body's place, read a body, or find one left behind.
+    std::string ScratchParent() const;
+    // The scratch file "temp.html" of the form's own visits; empty while no run (or visit) has a folder.
     std::string ScratchFile() const;
-    // The scratch file of worker Number (from 1) of a run of many at once, beside the form's own.
-    std::string WorkerScratchFile(int Number) const;
+    // The scratch file of worker Number (from 1) of a run of many at once, beside the form's own. Makes
+    // the run's folder when there is none yet, and raises EFileCreateError when it cannot.
+    std::string WorkerScratchFile(int Number);
 
     // Components and controls, in the window's order.
     TMemo* Memo1;
@@ -137,8 +150,13 @@ private:
     void PrepareProxyList();
     void RunLoop();
     void EndRun();
+    const platform::TPrivateFolder& ScratchFolder();
+    // Ends the run that a failure of this computer interrupted at line Index (-1: before any line): the
+    // status line says why, the settings are saved, and ELocalFailure carries the reason out.
+    [[noreturn]] void StopOnLocalFailure(int Index, const std::exception_ptr& Error);
 
     std::unique_ptr<TSaveThrottle> FSaves;
+    std::optional<platform::TPrivateFolder> FScratchFolder;
 
     std::string FSettingsFile; // empty: the default, resolved at first use
     bool FRunning = false;

@@ -1,5 +1,6 @@
 #include "cli/TCliRun.h"
 
+#include "app/LocalFailure.h"
 #include "app/MemoryControls.h"
 #include "app/Unit1.h"
 #include "cli/SettingsFileCheck.h"
@@ -84,6 +85,10 @@ int TCliRun::Execute() {
     if (!TStopSignals::Received()) {
         try {
             Form.Button1Click(&Form);
+        } catch (const ELocalFailure& E) {
+            // The status line said it on stdout too; a script tells it from a failed run by the status.
+            std::fprintf(stderr, "vindral-cli: %s\n", ReasonText(E.what()).c_str());
+            Status = LocalStop;
         } catch (const std::exception& E) {
             // The window would show it in a message box; the settings are saved all the same below.
             std::fprintf(stderr, "vindral-cli: %s\n", ReasonText(E.what()).c_str());

@@ -306,6 +306,7 @@ void TDovrel::Connect() {
     RemoteAddress.sin_port = platform::htons(static_cast<uint16_t>(RemotePort & 0xFFFF));
     WaitDone = false;
     LastEventOk = true;
+    FLastEventError = 0;
     if (platform::connect(SocketFd(), reinterpret_cast<const sockaddr*>(&RemoteAddress),
                           sizeof RemoteAddress) == platform::SOCKET_ERROR) {
         std::string Text;
@@ -320,7 +321,8 @@ void TDovrel::Connect() {
     if (OnConnectionFailed) OnConnectionFailed(this);
     if (TimedOut) throw ESockError("Connection Timed out");
     if (CancelRequested) throw ESockError("Connection Canceled");
-    throw ESockError("Connection Failed");
+    // The number tells a refusing peer (10061) from this machine's own shortage (10055).
+    throw ESockError("Connection Failed", FLastEventError);
 }
 
 void TDovrel::Disconnect() {

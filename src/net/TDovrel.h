@@ -219,6 +219,8 @@ private:
     std::atomic<bool> FPeerClosed{false};
     // TLS on the current socket, from StartTls until the socket is closed.
     std::unique_ptr<TTlsChannel> FTls;
+    // The error number the latest notification carried (the refused connect's 10061), 0 for none.
+    std::atomic<uint16_t> FLastEventError{0};
     // The name look-up under way (its handle), 0 when none is; its completion may be dispatched on
     // another thread than the one that waits for it.
     std::mutex FLookupLock;

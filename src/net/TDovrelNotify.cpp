@@ -50,7 +50,8 @@ void TDovrel::Wndproc(TMessage& Message) {
         const bool WaitingListener = platform::SelectEvent(Message.LParam) == platform::FD_ACCEPT;
         if (Message.Msg == LookupDoneMessage && !WaitingListener && !TakeLookupCompletion(Message.WParam))
             return;
-        LastEventOk = platform::SelectError(Message.LParam) == 0;
+        FLastEventError = platform::SelectError(Message.LParam);
+        LastEventOk = FLastEventError == 0;
         if (Message.Msg == SocketNotifyMessage) {
             switch (platform::SelectEvent(Message.LParam)) {
             case platform::FD_READ:

@@ -28,28 +28,30 @@ struct PathCase {
     std::string Folder;   // given to SetSettingsFolder, unless File is set
     std::string File;     // given to SetSettingsFile
     std::string Settings; // expected
-    std::string Scratch;  // expected
+    std::string Scratch;  // expected folder of the runs' private scratch folders
 };
 
 class FormPaths : public FormFixture, public ::testing::WithParamInterface<PathCase> {};
 
-TEST_P(FormPaths, PutTheScratchFileBesideTheSettingsFile) {
+TEST_P(FormPaths, PutTheScratchFolderBesideTheSettingsFile) {
     const PathCase& Case = GetParam();
     if (Case.File.empty())
         Form.SetSettingsFolder(Case.Folder);
     else
         Form.SetSettingsFile(Case.File);
     EXPECT_EQ(Form.SettingsFile(), Case.Settings);
-    EXPECT_EQ(Form.ScratchFile(), Case.Scratch);
+    EXPECT_EQ(Form.ScratchParent(), Case.Scratch);
+    // Only a run (or a visit) has a scratch file.
+    EXPECT_EQ(Form.ScratchFile(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, FormPaths,
-                         ::testing::Values(PathCase{"/srv/v/", "", "/srv/v/qelto.ini", "/srv/v/temp.html"},
-                                           PathCase{"/srv/v", "", "/srv/v/qelto.ini", "/srv/v/temp.html"},
+                         ::testing::Values(PathCase{"/srv/v/", "", "/srv/v/qelto.ini", "/srv/v/"},
+                                           PathCase{"/srv/v", "", "/srv/v/qelto.ini", "/srv/v/"},
                                            PathCase{"", "/etc/vindral/run.ini", "/etc/vindral/run.ini",
-                                                    "/etc/vindral/temp.html"},
-                                           PathCase{"", "run.ini", "run.ini", "temp.html"},
-                                           PathCase{"", "cfg/run.ini", "cfg/run.ini", "cfg/temp.html"}));
+                                                    "/etc/vindral/"},
+                                           PathCase{"", "run.ini", "run.ini", ""},
+                                           PathCase{"", "cfg/run.ini", "cfg/run.ini", "cfg/"}));
 
 TEST(Form, KeepsItsFilesInTheExecutableDirectoryByDefault) {
     std::vector<std::string> Log;
@@ -58,7 +60,7 @@ TEST(Form, KeepsItsFilesInTheExecutableDirectoryByDefault) {
     TLoggingStatusBar StatusBar1(Log);
     TForm1 Form(nullptr, {&Memo1, &Memo2, &Edit1, &Edit2, &StatusBar1});
     EXPECT_EQ(Form.SettingsFile(), platform::ExecutableDirectory() + "qelto.ini");
-    EXPECT_EQ(Form.ScratchFile(), platform::ExecutableDirectory() + "temp.html");
+    EXPECT_EQ(Form.ScratchParent(), platform::ExecutableDirectory());
 }
 
 } // namespace

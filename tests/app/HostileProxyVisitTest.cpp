@@ -4,13 +4,13 @@
 #include "app/ProxyList.h"
 
 #include "AppFixtures.h"
+#include "support/FileFixtures.h"
 #include "support/HostilePeers.h"
 #include "support/HttpPeer.h"
 #include "support/LoopbackPorts.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +21,9 @@ namespace {
 using Lines = std::vector<std::string>;
 
 constexpr int32_t ShortTimeOut = 400;
+// For the rows that end otherwise: the time-out bounds the whole request, and a megabyte of header read
+// under the sanitizers on a loaded machine must not meet it.
+constexpr int32_t LongTimeOut = 10000;
 
 const char* const ReadLnTooLong = "ReadLn: line longer than 65536 bytes";
 const char* const HeaderTooLong = "Response header longer than 1048576 bytes";
@@ -115,8 +118,9 @@ TEST_P(HostileProxyVisit, MarksTheLineAsStated) {
     const std::string Line = Case.Host + ":" + std::to_string(Port);
     Memo1.SetLines({Line});
     Memo2.SetLines({"http://127.0.0.1:1/page.html"});
-    // The visit sets its own 30 s; every request of it then starts with the short one instead.
-    Form.VexHTTP1->OnAboutToSend = [this](TComponent*) { Form.VexHTTP1->TimeOut = ShortTimeOut; };
+    // The visit sets its own 30 s; every request of it then starts with the row's instead.
+    const int32_t TimeOut = Case.TimesOut ? ShortTimeOut : LongTimeOut;
+    Form.VexHTTP1->OnAboutToSend = [this, TimeOut](TComponent*) { Form.VexHTTP1->TimeOut = TimeOut; };
 
     Form.Button1Click(&Form);
 
@@ -127,9 +131,8 @@ TEST_P(HostileProxyVisit, MarksTheLineAsStated) {
     // The run went on as after any visit: a pause, then the marks saved.
     EXPECT_EQ(ReadFileBytes(SettingsPath()),
               "1\r\nhttp://127.0.0.1:1/page.html\r\nEdit1\r\n100\r\n1\r\n" + Line + Case.Mark + "\r\n");
-    if (Case.Mark == SuccessMark) {
-        EXPECT_FALSE(std::filesystem::exists(Form.ScratchFile()));
-    }
+    // Whatever the proxy sent, no body of it stays on disk.
+    EXPECT_EQ(NamesIn(Folder.Path()), Lines{"qelto.ini"});
     if (Proxy) {
         ASSERT_GE(Proxy->Accepted(), 1u);
         for (size_t I = 0; I < Proxy->Accepted(); ++I)

@@ -197,7 +197,12 @@ TEST_F(FormFixture, FirstRunOverOneLineVisitsWithRowOneAndPauses7948) {
     EXPECT_EQ(Http.TimeOut, 30000);
     EXPECT_TRUE(Http.InputFileMode);
     EXPECT_FALSE(Http.OutputFileMode);
-    EXPECT_EQ(Http.Body, Folder.Path() + "temp.html");
+    // "temp.html" in the run's own folder beside the settings file, which went with the run.
+    const fs::path Body(Http.Body);
+    EXPECT_EQ(Body.filename(), "temp.html");
+    EXPECT_EQ(Body.parent_path().parent_path().string() + "/", Folder.Path());
+    EXPECT_EQ(Body.parent_path().filename().string().rfind(".vindral-scratch-", 0), 0u);
+    EXPECT_FALSE(fs::exists(Body.parent_path()));
     EXPECT_EQ(Http.Header, "Head.txt");
     EXPECT_EQ(Http.ReportLevel, 0);
 }

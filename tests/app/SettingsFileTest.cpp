@@ -205,24 +205,6 @@ struct Obstacle {
     rlim_t Value; // its value during the save; a value of 0 for RLIMIT_NOFILE means "none left"
 };
 
-// Lowers one of the process's limits for the object's life.
-class TLimitScope {
-public:
-    TLimitScope(int Resource, rlim_t Value) : FResource(Resource) {
-        ::getrlimit(FResource, &FOld);
-        rlimit Lowered = FOld;
-        Lowered.rlim_cur = Value;
-        ::setrlimit(FResource, &Lowered);
-    }
-    ~TLimitScope() { ::setrlimit(FResource, &FOld); }
-    TLimitScope(const TLimitScope&) = delete;
-    TLimitScope& operator=(const TLimitScope&) = delete;
-
-private:
-    int FResource;
-    rlimit FOld{};
-};
-
 void PrintTo(const Obstacle& C, std::ostream* Out) {
     *Out << C.Name;
 }

@@ -3,6 +3,7 @@
 #include "app/ProxyList.h"
 
 #include "AppFixtures.h"
+#include "support/FileFixtures.h"
 #include "support/HttpPeer.h"
 #include "support/RealServers.h"
 
@@ -115,7 +116,6 @@ protected:
         Origin.Serve("a.html", "<html>page a</html>");
         Origin.Serve("b.html", "<html>page b</html>");
     }
-    std::string Scratch() const { return Folder.Path() + "temp.html"; }
 
     RecordingOrigin Origin;
 };
@@ -133,8 +133,10 @@ TEST_F(VisitEndToEnd, RunMarksEveryKindOfProxy) {
     std::map<std::string, std::string> Programs; // line as rewritten -> identification sent
     Form.OnVisitResult = [&](TForm1* Sender, const TVisitResult& Result) {
         Programs[Result.Line] = Sender->VexHTTP1->HeaderInfo->LocalProgram;
+        // Deleted after each completed request and after a failed one.
+        EXPECT_NE(Sender->ScratchFile(), "");
+        EXPECT_FALSE(fs::exists(Sender->ScratchFile()));
         if (Result.Mark == TProxyMark::Success) {
-            EXPECT_FALSE(fs::exists(Scratch())); // deleted after each completed request
             EXPECT_EQ(Result.Failure, "");
         } else {
             EXPECT_NE(Result.Failure, "");
@@ -147,7 +149,7 @@ TEST_F(VisitEndToEnd, RunMarksEveryKindOfProxy) {
     std::sort(Marked.begin(), Marked.end());
     std::sort(Expected.begin(), Expected.end());
     EXPECT_EQ(Marked, Expected);
-    EXPECT_FALSE(fs::exists(Scratch()));
+    EXPECT_EQ(NamesIn(Folder.Path()), Lines{"qelto.ini"});
 
     // Three requests through the proxy and three straight ones, each with the trimmed From text and the
     // identification of its visit.
@@ -215,9 +217,8 @@ TEST_P(VisitStraight, FetchesEveryTargetOrStopsAtTheFirstFailure) {
         EXPECT_EQ(Request.Referer, Case.Referer);
     }
     EXPECT_EQ(Paths, Case.Received);
-    if (Case.Result == 1) {
-        EXPECT_FALSE(fs::exists(Scratch()));
-    }
+    // A visit outside a run leaves no folder and no body behind, whatever its end.
+    EXPECT_EQ(NamesIn(Folder.Path()), Lines{});
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -75,4 +77,15 @@ TEST(TFileStream, CreateMakesPrivateFilesAndKeepsTheModeOfAnExistingOne) {
         EXPECT_EQ(Out.Size(), 0);
     }
     EXPECT_EQ(ModeOf(Shared), 0644);
+}
+
+// A write the system refuses names the reason, as a full disk does here.
+TEST(TFileStream, WriteToAFullDeviceRaisesWithTheReason) {
+    TFileStream Full("/dev/full", TFileMode::OpenWrite);
+    try {
+        Full.WriteBuffer("abc", 3);
+        FAIL() << "no exception";
+    } catch (const EStreamWriteError& E) {
+        EXPECT_EQ(E.Message, std::string("Stream write error: ") + std::strerror(ENOSPC));
+    }
 }

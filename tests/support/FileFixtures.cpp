@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -46,4 +47,19 @@ TUmaskScope::TUmaskScope(mode_t Mask) : FOld(::umask(Mask)) {}
 
 TUmaskScope::~TUmaskScope() {
     ::umask(FOld);
+}
+
+TLimitScope::TLimitScope(int Resource, rlim_t Value) : FResource(Resource) {
+    ::getrlimit(FResource, &FOld);
+    rlimit Lowered = FOld;
+    Lowered.rlim_cur = Value;
+    FLowered = ::setrlimit(FResource, &Lowered) == 0;
+}
+
+TLimitScope::~TLimitScope() {
+    Restore();
+}
+
+void TLimitScope::Restore() {
+    if (std::exchange(FLowered, false)) ::setrlimit(FResource, &FOld);
 }

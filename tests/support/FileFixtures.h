@@ -1,7 +1,9 @@
 #pragma once
 // Files for tests that look at what a program leaves on disk: a file's mode, the names in a folder, a
-// process number known to be dead, files written with a mode and a umask set for a while.
+// process number known to be dead, files written with a mode, and a umask or a limit of the process set
+// for a while.
 #include <string>
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -26,4 +28,20 @@ public:
 
 private:
     mode_t FOld;
+};
+
+// Lowers one of the process's limits (setrlimit) for the object's life; Value is the soft limit.
+class TLimitScope {
+public:
+    TLimitScope(int Resource, rlim_t Value);
+    ~TLimitScope();
+    // Gives the old limit back before the object goes.
+    void Restore();
+    TLimitScope(const TLimitScope&) = delete;
+    TLimitScope& operator=(const TLimitScope&) = delete;
+
+private:
+    int FResource;
+    rlimit FOld{};
+    bool FLowered = false;
 };
