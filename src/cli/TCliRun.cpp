@@ -132,7 +132,9 @@ int TCliRun::Execute() {
     int Status = Done;
     Form.FormCreate(&Form);
     Form.FormShow(&Form);
-    if (!TStopSignals::Received()) {
+    // A stop before the run began leaves the output file of an earlier run as it is.
+    const bool Began = !TStopSignals::Received();
+    if (Began) {
         try {
             Form.Button1Click(&Form);
         } catch (const std::exception& E) {
@@ -145,7 +147,7 @@ int TCliRun::Execute() {
     if (ProgressLine) ProgressLine->End();
 
     bool OutputFailed = false;
-    if (!FOptions.OutputFile.empty() && !Working.Write(FOptions.OutputFile)) {
+    if (Began && !FOptions.OutputFile.empty() && !Working.Write(FOptions.OutputFile)) {
         Console.Error("cannot write the output file '" + FOptions.OutputFile + "'");
         OutputFailed = true;
     }
