@@ -86,7 +86,7 @@ void TProgramOptions::ApplyTo(TForm1& Form) const {
 
 TParsedOptions ParseProgramOptions(const std::vector<std::string>& Arguments, const std::string& Program,
                                    const std::string& About, const std::string& Footer,
-                                   TForeignArguments Foreign) {
+                                   TForeignArguments Foreign, const TExtraOptions& Extra) {
     TParsedOptions Parsed;
     TProgramOptions& Options = Parsed.Options;
     CLI::App App(About, Program);
@@ -95,6 +95,8 @@ TParsedOptions ParseProgramOptions(const std::vector<std::string>& Arguments, co
     App.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     App.formatter(std::make_shared<TUsageFirst>());
     App.get_formatter()->column_width(24);
+    App.set_version_flag("--version", Program + " " + VINDRAL_VERSION,
+                         "Print the program's name and version and exit");
 
     App.add_option("--settings", Options.SettingsFile,
                    "the settings file (default: qelto.ini beside the program)")
@@ -120,12 +122,15 @@ TParsedOptions ParseProgramOptions(const std::vector<std::string>& Arguments, co
                    "system's store")
         ->type_name("FILE")
         ->check(CertificateAuthorities());
+    if (Extra) Extra(App);
 
     std::vector<std::string> Reversed(Arguments.rbegin(), Arguments.rend());
     try {
         App.parse(Reversed);
     } catch (const CLI::CallForHelp&) {
         return {TOptionsOutcome::Help, Options, App.help()};
+    } catch (const CLI::CallForVersion& E) {
+        return {TOptionsOutcome::Version, Options, std::string(E.what()) + "\n"};
     } catch (const CLI::ArgumentMismatch& E) {
         const std::string Text = E.what();
         return {TOptionsOutcome::Bad, Options,

@@ -74,6 +74,7 @@ void TParallelRun::StartVisits() {
         Job.Targets = TTargetSnapshot(std::move(Targets), Trim(FForm.Edit1->Text()));
         Worker->Start(std::move(Job));
         ++FBusy;
+        if (FForm.OnVisitStart) FForm.OnVisitStart(&FForm, Index);
     }
 }
 

@@ -162,6 +162,7 @@ void TForm1::RunLoop() {
 
         if (!Line.empty()) {
             const TProxyAddress Address = ParseProxyLine(Line);
+            if (OnVisitStart) OnVisitStart(this, I);
             const auto Start = Clock();
             int Result = 0;
             LastVisitOutcome = {};

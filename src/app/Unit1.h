@@ -49,6 +49,7 @@ enum class TCloseAction {
 class TForm1 : public TComponent {
 public:
     using TPauseHook = std::function<void(int Milliseconds)>;
+    using TVisitStartEvent = std::function<void(TForm1* Sender, int Index)>;
     using TVisitResultEvent = std::function<void(TForm1* Sender, const TVisitResult& Result)>;
     using TClock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -131,6 +132,9 @@ public:
     std::chrono::milliseconds SaveInterval{1000};
     // The time of the visits' durations and of the saves' interval.
     TClock Clock = [] { return std::chrono::steady_clock::now(); };
+    // Fired as the visit of line Index (0-based) of Memo1 begins; each visit that begins ends in one
+    // OnVisitResult. Empty lines are not visited.
+    TVisitStartEvent OnVisitStart;
     // Fired after each visited line has been rewritten (also for a stopped visit, with Mark None).
     TVisitResultEvent OnVisitResult;
     // Fired at the end of a run that a FormClose asked to stop; see FormClose. When the run ends by an

@@ -14,18 +14,19 @@ int main(int argc, char** argv) {
     // errors are.
     platform::SetApplicationExceptionHandler(
         [](const std::string& Message) { std::fprintf(stderr, "vindral-cli: %s\n", Message.c_str()); });
-    const TParsedOptions Parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    const TParsedCliOptions Parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
     switch (Parsed.Outcome) {
     case TOptionsOutcome::Bad:
         std::fprintf(stderr, "vindral-cli: %s (see --help)\n", Parsed.Text.c_str());
         return TCliRun::Unusable;
     case TOptionsOutcome::Help:
+    case TOptionsOutcome::Version:
         std::fputs(Parsed.Text.c_str(), stdout);
         return TCliRun::Done;
     case TOptionsOutcome::Run:
         break;
     }
-    if (Parsed.Options.Jobs > 1) platform::RaiseDescriptorLimit();
+    if (Parsed.Options.Run.Jobs > 1) platform::RaiseDescriptorLimit();
     try {
         return TCliRun(Parsed.Options).Execute();
     } catch (const std::exception& E) {

@@ -19,8 +19,8 @@ TParsedOptions Parse(int Argc, char** Argv, TForeignArguments Foreign) {
 } // namespace
 
 int main(int Argc, char** Argv) {
-    // Read once before the toolkit starts, so that --help and a bad value need no display; the toolkit's
-    // own options are left to it, and whatever neither takes is refused once it has taken its own.
+    // Read once before the toolkit starts, so that --help, --version and a bad value need no display; the
+    // toolkit's own options are left to it, and whatever neither takes is refused once it has taken its own.
     TParsedOptions Parsed = Parse(Argc, Argv, TForeignArguments::Allow);
     if (Parsed.Outcome == TOptionsOutcome::Run) {
         TVindralApplication App(Argc, Argv);
@@ -30,7 +30,7 @@ int main(int Argc, char** Argv) {
             return App.Run(Parsed.Options);
         }
     }
-    if (Parsed.Outcome == TOptionsOutcome::Help) {
+    if (Parsed.Outcome == TOptionsOutcome::Help || Parsed.Outcome == TOptionsOutcome::Version) {
         std::fputs(Parsed.Text.c_str(), stdout);
         return 0;
     }

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <dirent.h>
 #include <functional>
@@ -349,6 +350,47 @@ TEST_F(ParallelRun, EachWorkerPausesBetweenItsOwnVisits) {
     const auto NextFree = std::min(std::max(Free[0], Free[1]), Free[2]);
     EXPECT_GE(Status.Starts[3], NextFree);
     EXPECT_LE(Status.Starts[3], NextFree + Turn);
+}
+
+// What a watcher counts the visits under way by: every visit that begins ends in one result of its line,
+// at most Jobs are under way at a time, also when a stop cuts them short.
+TEST_F(ParallelRun, EveryVisitThatBeginsEndsInOneResult) {
+    ProxyTable Table;
+    Table.Add(PeerKind::Working, 4);
+    Table.Add(PeerKind::Refused, 4);
+    Table.Add(PeerKind::Silent, 4);
+    Memo1.SetLines(Table.Keys);
+    Form.Jobs = 3;
+    Form.PauseMax = 0;
+    Form.VisitTimeOut = 60000;
+    std::map<int, int> UnderWay; // line -> visits begun and not ended
+    size_t MostUnderWay = 0;
+    int Begun = 0;
+    Form.OnVisitStart = [&](TForm1*, int Index) {
+        ++Begun;
+        EXPECT_EQ(++UnderWay[Index], 1) << Index;
+        MostUnderWay = std::max(MostUnderWay, UnderWay.size());
+    };
+    Form.OnVisitResult = [&](TForm1*, const TVisitResult& Result) {
+        Results.push_back(Result);
+        EXPECT_EQ(UnderWay[Result.Index]--, 1) << Result.Index;
+        if (UnderWay[Result.Index] == 0) UnderWay.erase(Result.Index);
+    };
+    // Stopped once silent proxies hold every worker: the rest has ended by itself.
+    THookScope Hook([&] {
+        if (Form.StopRequested() || UnderWay.size() < 3) return;
+        for (const auto& [Index, Count] : UnderWay)
+            if (Table.Kinds.at(ProxyKey(Memo1.Line(Index))) != PeerKind::Silent) return;
+        Form.RequestStop();
+    });
+    Run("a run stopped with visits under way");
+
+    EXPECT_EQ(size_t(Begun), Results.size());
+    EXPECT_TRUE(UnderWay.empty());
+    EXPECT_EQ(MostUnderWay, 3u);
+    EXPECT_EQ(std::count_if(Results.begin(), Results.end(),
+                            [](const TVisitResult& Result) { return Result.Mark == TProxyMark::None; }),
+              3);
 }
 
 } // namespace

@@ -5,9 +5,11 @@
 #include "AppFixtures.h"
 #include "support/TlsServers.h"
 
+#include <CLI/CLI.hpp>
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -118,6 +120,37 @@ TEST(ProgramOptions, ForeignArgumentsAreLeftWhenAllowed) {
     // A bad value of our own is refused all the same.
     EXPECT_EQ(Parse({"-platform", "offscreen", "--jobs", "0"}, TForeignArguments::Allow).Outcome,
               TOptionsOutcome::Bad);
+}
+
+// --version wins over whatever else is given, as --help does: nothing runs.
+TEST(ProgramOptions, VersionNamesTheProgramAndItsVersion) {
+    for (const Arguments& Given : {Arguments{"--version"}, Arguments{"--jobs", "4", "--version"},
+                                   Arguments{"--version", "--settings", "x.ini"}}) {
+        const TParsedOptions Parsed = Parse(Given);
+        EXPECT_EQ(Parsed.Outcome, TOptionsOutcome::Version);
+        EXPECT_TRUE(std::regex_match(Parsed.Text, std::regex("vindral-test [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+            << Parsed.Text;
+    }
+}
+
+// A program's own options are read with the shared ones, and their refusals worded alike.
+TEST(ProgramOptions, ExtraOptionsOfOneProgram) {
+    std::string Colour = "none";
+    const auto Extra = [&Colour](CLI::App& App) {
+        App.add_option("--colour", Colour, "a colour")->check(CLI::IsMember({"red", "green"}));
+    };
+    const TParsedOptions Read = ParseProgramOptions({"--colour=red", "--jobs", "3"}, "vindral-test", "About.",
+                                                    "Footer.", TForeignArguments::Refuse, Extra);
+    EXPECT_EQ(Read.Outcome, TOptionsOutcome::Run);
+    EXPECT_EQ(Read.Options.Jobs, 3);
+    EXPECT_EQ(Colour, "red");
+    const TParsedOptions Refused = ParseProgramOptions({"--colour", "blue"}, "vindral-test", "About.",
+                                                       "Footer.", TForeignArguments::Refuse, Extra);
+    EXPECT_EQ(Refused.Outcome, TOptionsOutcome::Bad);
+    EXPECT_EQ(Refused.Text.rfind("option '--colour'", 0), 0u) << Refused.Text;
+    const TParsedOptions Help = ParseProgramOptions({"--help"}, "vindral-test", "About.", "Footer.",
+                                                    TForeignArguments::Refuse, Extra);
+    EXPECT_NE(Help.Text.find("--colour"), std::string::npos) << Help.Text;
 }
 
 TEST(ProgramOptions, HelpNamesEveryOptionWithItsDefault) {

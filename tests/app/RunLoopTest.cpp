@@ -220,10 +220,21 @@ TEST_F(FormFixture, RunReportsEachVisitedLine) {
         return 0;
     };
     std::vector<TVisitResult> Results;
-    Form.OnVisitResult = [&](TForm1*, const TVisitResult& Result) { Results.push_back(Result); };
+    Lines Events;
+    Form.OnVisitStart = [&](TForm1*, int Index) { Events.push_back("start " + std::to_string(Index)); };
+    Form.OnVisitResult = [&](TForm1*, const TVisitResult& Result) {
+        Results.push_back(Result);
+        Events.push_back("result " + std::to_string(Result.Index));
+    };
     Form.Button1Click(&Form);
 
     ASSERT_EQ(Results.size(), 3u); // the empty line is not visited
+    // Each visit begins before its result, the next one only after it.
+    ASSERT_EQ(Events.size(), 6u);
+    for (size_t I = 0; I < 3; ++I) {
+        EXPECT_EQ(Events[2 * I], "start " + std::to_string(Results[I].Index));
+        EXPECT_EQ(Events[2 * I + 1], "result " + std::to_string(Results[I].Index));
+    }
     for (const TVisitResult& Result : Results) {
         EXPECT_EQ(Result.Count, 4);
         EXPECT_EQ(Result.Line, Memo1.Line(Result.Index));

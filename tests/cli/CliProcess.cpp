@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -19,7 +20,7 @@ void Check(bool Ok, const char* What) {
     if (!Ok) throw std::runtime_error(std::string(What) + ": " + std::strerror(errno));
 }
 
-// A pseudo-terminal for the child's stdout: the master end for us, the slave end for the child.
+// A pseudo-terminal for one of the child's outputs: the master end for us, the slave end for the child.
 void OpenTerminal(int& Master, int& Slave) {
     Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     Check(Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0, "pseudo-terminal");
@@ -31,14 +32,16 @@ void OpenTerminal(int& Master, int& Slave) {
 
 } // namespace
 
-CliProcess::CliProcess(const std::vector<std::string>& Arguments, Output Stdout, const std::string& Program) {
+CliProcess::CliProcess(const std::vector<std::string>& Arguments, Output Stdout, const std::string& Program,
+                       Output Stderr) {
     int OutPipe[2] = {-1, -1};
     int ErrPipe[2] = {-1, -1};
-    if (Stdout == Output::Terminal)
-        OpenTerminal(OutPipe[0], OutPipe[1]);
-    else
-        Check(::pipe2(OutPipe, O_CLOEXEC) == 0, "pipe");
-    Check(::pipe2(ErrPipe, O_CLOEXEC) == 0, "pipe");
+    for (auto [Ends, Kind] : {std::pair{OutPipe, Stdout}, std::pair{ErrPipe, Stderr}}) {
+        if (Kind == Output::Terminal)
+            OpenTerminal(Ends[0], Ends[1]);
+        else
+            Check(::pipe2(Ends, O_CLOEXEC) == 0, "pipe");
+    }
 
     posix_spawn_file_actions_t Actions;
     posix_spawn_file_actions_init(&Actions);

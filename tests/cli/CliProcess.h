@@ -1,6 +1,6 @@
 #pragma once
-// vindral-cli run as a child process: its stdout and stderr read through pipes (or stdout through a
-// pseudo-terminal), lines waited for with a deadline, signals sent, and the exit status collected.
+// vindral-cli run as a child process: its stdout and stderr read through pipes (or either through a
+// pseudo-terminal of its own), lines waited for with a deadline, signals sent, and the exit status collected.
 #include <chrono>
 #include <string>
 #include <sys/types.h>
@@ -13,7 +13,7 @@ public:
     // Starts Program (the built vindral-cli by default) with Arguments. SIGINT and SIGTERM start at their
     // default dispositions and unblocked, whatever the test runner inherited; NO_COLOR is not passed on.
     explicit CliProcess(const std::vector<std::string>& Arguments, Output Stdout = Output::Pipe,
-                        const std::string& Program = VINDRAL_CLI_PROGRAM);
+                        const std::string& Program = VINDRAL_CLI_PROGRAM, Output Stderr = Output::Pipe);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;

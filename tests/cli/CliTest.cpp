@@ -231,9 +231,22 @@ TEST_F(CliTest, HelpPrintsTheUsageAndRunsNothing) {
     EXPECT_EQ(FolderContent(Folder.Path()), Before);
 }
 
+// --version: the name and the version of the project, and nothing run.
+TEST_F(CliTest, VersionPrintsTheProjectsVersionAndRunsNothing) {
+    WriteSettings({}, "Edit1", "100", {"127.0.0.1:1"});
+    const auto Before = FolderContent(Folder.Path());
+    CliProcess Run({"--settings", SettingsPath(), "--version"});
+    EXPECT_EQ(Run.Finish(), 0);
+    EXPECT_EQ(Run.Stdout(), "vindral-cli " VINDRAL_VERSION "\n");
+    EXPECT_EQ(Run.Stderr(), "");
+    EXPECT_EQ(FolderContent(Folder.Path()), Before);
+}
+
 struct UnusableCase {
     const char* Name;
-    Lines Arguments; // "FILE" stands for a usable settings file, "FOLDER" for its folder
+    // "FILE" stands for a usable settings file, "FOLDER" for its folder, "OUTPUT" for a file of working
+    // proxies from an earlier run
+    Lines Arguments;
     std::string Error;
     bool NeedsNonRoot = false; // root reads a file whatever its mode
 };
@@ -244,17 +257,20 @@ void PrintTo(const UnusableCase& Case, std::ostream* Out) {
 
 class CliUnusable : public CliTest, public ::testing::WithParamInterface<UnusableCase> {};
 
-// A bad command line or a settings path that cannot be read or written: one line on stderr, status 2,
-// nothing on stdout and nothing changed.
+// A bad command line, a settings path that cannot be read or written, or an output file that could not be
+// written at the end: one line on stderr, status 2, nothing on stdout and nothing changed, the output file
+// of an earlier run included.
 TEST_P(CliUnusable, ExitsWithStatus2AndChangesNothing) {
     const UnusableCase& Case = GetParam();
     if (Case.NeedsNonRoot && ::geteuid() == 0) GTEST_SKIP() << "root can read any file";
     WriteSettings({}, "Edit1", "100", {"127.0.0.1:1"});
     if (Case.NeedsNonRoot) ::chmod(SettingsPath().c_str(), 0200);
+    const std::string Output = Folder.WriteFile("working.txt", "127.0.0.1:1\n");
     Lines Arguments;
     for (std::string Argument : Case.Arguments) {
         for (const auto& [Name, Value] : {std::pair<std::string, std::string>{"FILE", SettingsPath()},
-                                          std::pair<std::string, std::string>{"FOLDER", Folder.Path()}})
+                                          std::pair<std::string, std::string>{"FOLDER", Folder.Path()},
+                                          std::pair<std::string, std::string>{"OUTPUT", Output}})
             if (const size_t At = Argument.find(Name); At != std::string::npos)
                 Argument.replace(At, Name.size(), Value);
         Arguments.push_back(Argument);
@@ -297,7 +313,24 @@ INSTANTIATE_TEST_SUITE_P(
         UnusableCase{
             "FolderMissing", {"--settings", "FOLDER/missing/qelto.ini"}, "No such file or directory"},
         UnusableCase{"FolderIsAFile", {"--settings", "FILE/qelto.ini"}, "Not a directory"},
-        UnusableCase{"UnreadableFile", {"--settings", "FILE"}, "Permission denied", true}),
+        UnusableCase{"UnreadableFile", {"--settings", "FILE"}, "Permission denied", true},
+        UnusableCase{"UnknownFormat",
+                     {"--settings", "FILE", "--output", "OUTPUT", "--format", "json"},
+                     "option '--format' needs text or jsonl, not 'json'"},
+        UnusableCase{
+            "EmptyOutput", {"--settings", "FILE", "--output", ""}, "option '--output' needs a file name"},
+        UnusableCase{"OutputWithUnusableSettings",
+                     {"--settings", "FOLDER/missing/qelto.ini", "--output", "OUTPUT"},
+                     "No such file or directory"},
+        UnusableCase{"OutputIsAFolder", {"--settings", "FILE", "--output", "FOLDER"}, "it is a folder"},
+        UnusableCase{"OutputIsTheSettings",
+                     {"--settings", "FILE", "--output", "FOLDER/./qelto.ini"},
+                     "it is the settings file"},
+        UnusableCase{"OutputFolderMissing",
+                     {"--settings", "FILE", "--output", "FOLDER/missing/working.txt"},
+                     "No such file or directory"},
+        UnusableCase{
+            "OutputIsADevice", {"--settings", "FILE", "--output", "/dev/null"}, "not a regular file"}),
     [](const ::testing::TestParamInfo<UnusableCase>& Info) { return std::string(Info.param.Name); });
 
 class CliSignal : public CliTest, public ::testing::WithParamInterface<int> {};
@@ -378,10 +411,11 @@ TEST_F(CliTest, AClosedOutputStopsTheRunAndSaves) {
     // The visit fails now; its result line is the first write that finds nobody reading.
     Proxy.HangUp();
     EXPECT_EQ(Run.Finish(), 130) << Run.Stderr();
-    EXPECT_EQ(Run.Stderr(), "vindral-cli: Stopped by a closed output; the settings are saved in '" + SettingsPath() +
-                                "'\n");
-    EXPECT_EQ(ReadWholeFile(SettingsPath()), "1\r\nhttp://127.0.0.1:1/page.html\r\nhttp://from/\r\n100\r\n2\r\n" +
-                                                 Silent + std::string(FallbackMark) + "\r\n" + Never + "\r\n");
+    EXPECT_EQ(Run.Stderr(), "vindral-cli: Stopped by a closed output; the settings are saved in '" +
+                                SettingsPath() + "'\n");
+    EXPECT_EQ(ReadWholeFile(SettingsPath()),
+              "1\r\nhttp://127.0.0.1:1/page.html\r\nhttp://from/\r\n100\r\n2\r\n" + Silent +
+                  std::string(FallbackMark) + "\r\n" + Never + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliSignal, ::testing::Values(SIGINT, SIGTERM),

@@ -1,11 +1,12 @@
-// The window program's command line: the options it shares with vindral-cli, --help and bad values
-// answered without opening a window, and the toolkit's own options left to the toolkit.
+// The window program's command line: the options it shares with vindral-cli, --help, --version and bad
+// values answered without opening a window, and the toolkit's own options left to the toolkit.
 #include <QProcess>
 #include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <regex>
 #include <string>
 
 namespace {
@@ -72,6 +73,14 @@ TEST(WindowProgram, HelpShowsEveryOptionWithItsDefault) {
     for (const char* Text : {"Usage: vindral", "--settings FILE", "--pause-max MS", "=15000", "--jobs N",
                              "=1 ", "--timeout MS", "=30000", "--help"})
         EXPECT_NE(Run.Out.find(Text), std::string::npos) << Text << " in\n" << Run.Out;
+}
+
+// Printed before the toolkit starts, so it needs no display either.
+TEST(WindowProgram, VersionNamesTheProgramAndItsVersion) {
+    const ProgramRun Run = RunProgram({QStringLiteral("--version")});
+    EXPECT_EQ(Run.Status, 0);
+    EXPECT_EQ(Run.Err, "");
+    EXPECT_TRUE(std::regex_match(Run.Out, std::regex("vindral [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << Run.Out;
 }
 
 } // namespace

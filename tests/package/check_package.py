@@ -23,9 +23,10 @@ import xml.etree.ElementTree as ElementTree
 PACKAGE = None  # set from the command line
 SOURCE = pathlib.Path(__file__).resolve().parents[2]
 
-# Each program with arguments that make it print a text and end at once: proof that it starts from the
-# package with the libraries the package depends on. The window is also started for real, below.
-QUICK_STARTS = {"vindral-cli": ["--help"]}
+# Each program with arguments that make it print its name and version and end at once: proof that it
+# starts from the package with the libraries the package depends on. The window is also started for real,
+# below.
+QUICK_STARTS = {"vindral-cli": ["--version"], "vindral": ["--version"]}
 WINDOW_CAPTION = "Zarvik"
 START_TIMEOUT = 20.0
 HICOLOR_APPS = "usr/share/icons/hicolor/scalable/apps"
@@ -104,7 +105,7 @@ class UnpackedPackage(unittest.TestCase):
             with self.subTest(program=name):
                 result = run([str(self.bin / name)] + arguments, cwd=self.scratch)
                 self.assertEqual(result.returncode, 0, result.stderr)
-                self.assertIn(name, result.stdout)
+                self.assertEqual(result.stdout, name + " " + project_version() + "\n")
                 self.assertEqual(result.stderr, "")
 
     def test_desktop_entry_validates_and_points_at_the_package_files(self):
