@@ -6,6 +6,7 @@
 // Both servers are started on free loopback ports from temporary folders and stopped at the end. curl
 // runs with -0 (HTTP/1.0) so that both clients speak the same protocol. The figures are wall-clock times
 // of whole transfers, the best of three; the peak resident sizes are the client's own and curl's.
+#include "BenchKit.h"
 #include "http/TVexHTTP.h"
 #include "support/RealServers.h"
 
@@ -19,54 +20,7 @@
 #include <sys/resource.h>
 #include <vector>
 
-namespace {
-
-using TClock = std::chrono::steady_clock;
-
-// The best of a few runs: the machine is shared, and the best run is the one least disturbed.
-constexpr int Runs = 3;
-
-double SecondsOf(const std::function<void()>& Work) {
-    double Best = 0;
-    for (int Run = 0; Run < Runs; ++Run) {
-        const auto Start = TClock::now();
-        Work();
-        const double Seconds = std::chrono::duration<double>(TClock::now() - Start).count();
-        if (Run == 0 || Seconds < Best) Best = Seconds;
-    }
-    return Best;
-}
-
-long PeakRssKb(int Who) {
-    rusage Usage{};
-    getrusage(Who, &Usage);
-    return Usage.ru_maxrss;
-}
-
-void Run(const std::string& Command) {
-    if (std::system(Command.c_str()) != 0) throw std::runtime_error("failed: " + Command);
-}
-
-// A large file written in pieces, so that the benchmark's own memory stays small.
-void WriteLargeFile(const std::string& FileName, size_t Megabytes) {
-    std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
-    std::string Piece(1 << 20, '\0');
-    for (size_t M = 0; M < Megabytes; ++M) {
-        for (size_t I = 0; I < Piece.size(); ++I) Piece[I] = static_cast<char>((I * 31 + M * 7) & 0xFF);
-        Out.write(Piece.data(), static_cast<std::streamsize>(Piece.size()));
-    }
-    if (!Out) throw std::runtime_error("cannot write " + FileName);
-}
-
-bool SameFiles(const std::string& A, const std::string& B) {
-    return std::system(("cmp -s '" + A + "' '" + B + "'").c_str()) == 0;
-}
-
-void Report(const char* What, double Ours, double Curl) {
-    std::printf("%-44s TVexHTTP %8.3f s   curl %8.3f s   ratio %5.2f\n", What, Ours, Curl, Ours / Curl);
-}
-
-} // namespace
+using namespace bench;
 
 int main(int Argc, char** Argv) {
     const size_t LargeMb = Argc > 1 ? std::strtoul(Argv[1], nullptr, 10) : 256;

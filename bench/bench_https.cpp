@@ -9,6 +9,7 @@
 // closes every connection after its response; curl fetches the pages in one process (-K), as the client
 // does. The figures are wall-clock times of whole transfers, the best of three; peak resident sizes are
 // the client's own, after a small and after the large fetch, and curl's.
+#include "BenchKit.h"
 #include "http/TVexHTTP.h"
 #include "net/SocketErrors.h"
 #include "support/LoopbackPeer.h"
@@ -27,54 +28,12 @@
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-// The best of a few runs: the machine is shared, and the best run is the one least disturbed.
-constexpr int Runs = 3;
-
-double SecondsOf(const std::function<void()>& Work) {
-    double Best = 0;
-    for (int Run = 0; Run < Runs; ++Run) {
-        const auto Start = TClock::now();
-        Work();
-        const double Seconds = std::chrono::duration<double>(TClock::now() - Start).count();
-        if (Run == 0 || Seconds < Best) Best = Seconds;
-    }
-    return Best;
-}
-
-long PeakRssKb(int Who) {
-    rusage Usage{};
-    getrusage(Who, &Usage);
-    return Usage.ru_maxrss;
-}
+using namespace bench;
 
 double CpuSeconds() {
     timespec Time{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &Time);
     return static_cast<double>(Time.tv_sec) + static_cast<double>(Time.tv_nsec) / 1e9;
-}
-
-void Run(const std::string& Command) {
-    if (std::system(Command.c_str()) != 0) throw std::runtime_error("failed: " + Command);
-}
-
-// A large file written in pieces, so that the benchmark's own memory stays small.
-void WriteLargeFile(const std::string& FileName, size_t Megabytes) {
-    std::ofstream Out(FileName, std::ios::binary | std::ios::trunc);
-    std::string Piece(1 << 20, '\0');
-    for (size_t M = 0; M < Megabytes; ++M) {
-        for (size_t I = 0; I < Piece.size(); ++I) Piece[I] = static_cast<char>((I * 31 + M * 7) & 0xFF);
-        Out.write(Piece.data(), static_cast<std::streamsize>(Piece.size()));
-    }
-    if (!Out) throw std::runtime_error("cannot write " + FileName);
-}
-
-bool SameFiles(const std::string& A, const std::string& B) {
-    return std::system(("cmp -s '" + A + "' '" + B + "'").c_str()) == 0;
-}
-
-void Report(const char* What, double Ours, double Curl) {
-    std::printf("%-46s TVexHTTP %8.3f s   curl %8.3f s   ratio %5.2f\n", What, Ours, Curl, Ours / Curl);
 }
 
 // CPU spent by a handshake that waits Seconds on a peer that answers nothing.

@@ -188,6 +188,24 @@ void ChildProcess::Stop() {
     FPid = -1;
 }
 
+std::string NginxConfigStart(const std::string& Dir) {
+    std::ostringstream Conf;
+    Conf << "worker_processes 1;\n"
+         << "pid " << Dir << "/nginx.pid;\n"
+         << "error_log " << Dir << "/error.log;\n"
+         << "events { worker_connections 256; }\n"
+         << "http {\n"
+         << "  access_log off;\n"
+         << "  client_body_temp_path " << Dir << "/temp/body;\n"
+         << "  proxy_temp_path " << Dir << "/temp/proxy;\n"
+         << "  fastcgi_temp_path " << Dir << "/temp/fastcgi;\n"
+         << "  uwsgi_temp_path " << Dir << "/temp/uwsgi;\n"
+         << "  scgi_temp_path " << Dir << "/temp/scgi;\n"
+         << "  types { text/html html; text/plain txt; }\n"
+         << "  default_type application/octet-stream;\n";
+    return Conf.str();
+}
+
 NginxServer::NginxServer() {
     const std::string Dir = FFolder.Path();
     std::filesystem::create_directories(Dir + "/www");
@@ -196,20 +214,7 @@ NginxServer::NginxServer() {
     const std::string Log = Dir + "/nginx.out";
     auto Started = StartListening("nginx", Dir + "/error.log", [&](uint16_t Port) {
         std::ostringstream Conf;
-        Conf << "worker_processes 1;\n"
-             << "pid " << Dir << "/nginx.pid;\n"
-             << "error_log " << Dir << "/error.log;\n"
-             << "events { worker_connections 256; }\n"
-             << "http {\n"
-             << "  access_log off;\n"
-             << "  client_body_temp_path " << Dir << "/temp/body;\n"
-             << "  proxy_temp_path " << Dir << "/temp/proxy;\n"
-             << "  fastcgi_temp_path " << Dir << "/temp/fastcgi;\n"
-             << "  uwsgi_temp_path " << Dir << "/temp/uwsgi;\n"
-             << "  scgi_temp_path " << Dir << "/temp/scgi;\n"
-             << "  types { text/html html; text/plain txt; }\n"
-             << "  default_type application/octet-stream;\n"
-             << "  server {\n"
+        Conf << NginxConfigStart(Dir) << "  server {\n"
              << "    listen 127.0.0.1:" << Port << ";\n"
              << "    root " << Dir << "/www;\n"
              << "  }\n"

@@ -52,6 +52,10 @@ private:
 std::pair<uint16_t, ChildProcess> StartOnFreePort(const std::string& What, const std::string& LogFile,
                                                   const std::function<ChildProcess(uint16_t)>& Make);
 
+// The start of an nginx configuration that keeps everything in Dir (pid, log, temporary files) and
+// opens its http block; the servers and the closing brace follow.
+std::string NginxConfigStart(const std::string& Dir);
+
 // nginx serving the folder Root() on 127.0.0.1:Port().
 class NginxServer {
 public:
