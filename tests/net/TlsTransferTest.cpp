@@ -23,8 +23,8 @@ std::string NotVerified(int Reason) {
     return std::string("TLS certificate not verified: ") + X509_verify_cert_error_string(Reason);
 }
 
-std::string RandomBytes(size_t Size, unsigned Seed) {
-    std::mt19937 Rng(Seed);
+std::string RandomBytes(size_t Size, unsigned FirstDraw) {
+    std::mt19937 Rng(FirstDraw);
     std::string Bytes(Size, '\0');
     for (char& C : Bytes) C = static_cast<char>(Rng() & 0xFF);
     return Bytes;
